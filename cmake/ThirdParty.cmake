@@ -1,0 +1,27 @@
+# Third-party code, built from the Debian sources that scripts/setup.sh extracted.
+# Header-only libraries come from a staging folder that holds only them: /usr/include itself
+# must never reach the cross compiler.
+set(_tp "${PALISK_THIRD_PARTY}")
+foreach(_dir tinyxml duktape fmtlib include/nlohmann include/fmt)
+  if(NOT EXISTS "${_tp}/${_dir}")
+    message(FATAL_ERROR "${_tp}/${_dir} is missing: run scripts/setup.sh first")
+  endif()
+endforeach()
+
+add_library(nlohmann_json_staged INTERFACE)
+target_include_directories(nlohmann_json_staged SYSTEM INTERFACE "${_tp}/include")
+
+# {fmt} compiled once from its own sources (header-only costs seconds per translation unit).
+add_library(fmt_static STATIC EXCLUDE_FROM_ALL
+  "${_tp}/fmtlib/src/format.cc" "${_tp}/fmtlib/src/os.cc")
+target_include_directories(fmt_static SYSTEM PUBLIC "${_tp}/include")
+
+add_library(tinyxml STATIC EXCLUDE_FROM_ALL
+  "${_tp}/tinyxml/tinyxml.cpp" "${_tp}/tinyxml/tinyxmlparser.cpp"
+  "${_tp}/tinyxml/tinyxmlerror.cpp" "${_tp}/tinyxml/tinystr.cpp")
+target_compile_definitions(tinyxml PUBLIC TIXML_USE_STL)
+target_include_directories(tinyxml SYSTEM PUBLIC "${_tp}/tinyxml")
+
+add_library(duktape STATIC EXCLUDE_FROM_ALL "${_tp}/duktape/src/duktape.c")
+set_target_properties(duktape PROPERTIES C_STANDARD 99)
+target_include_directories(duktape SYSTEM PUBLIC "${_tp}/duktape/src")

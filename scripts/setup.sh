@@ -1,0 +1,102 @@
+#!/bin/bash
+# Installs everything the build and the tests need on a Debian 12 machine.
+# Idempotent: each step checks whether it is already done, so a second run takes seconds.
+#   scripts/setup.sh [build-dir]     (default: build)
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${1:-$ROOT/build}"
+mkdir -p "$BUILD"
+BUILD="$(cd "$BUILD" && pwd)"
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(
+  make cmake file xz-utils dpkg-dev git ca-certificates
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  wine wine32:i386 wine64 libgnutls30:i386
+  osslsigncode openssl xvfb xauth x11-apps imagemagick
+  nlohmann-json3-dev libfmt-dev googletest python3 curl
+)
+
+log() { echo "[setup] $*"; }
+
+enable_i386() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "adding the i386 architecture"
+    $SUDO dpkg --add-architecture i386
+    NEED_UPDATE=1
+  fi
+}
+
+# deb-src may live in the deb822 file (cloud images) or in the one-line sources.list.
+enable_deb_src() {
+  local deb822=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$deb822" ]; then
+    if grep -q '^Types: deb$' "$deb822"; then
+      log "enabling deb-src in $deb822"
+      $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$deb822"
+      NEED_UPDATE=1
+    fi
+  fi
+  if [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list; then
+    if ! grep -q '^deb-src ' /etc/apt/sources.list; then
+      log "enabling deb-src in /etc/apt/sources.list"
+      grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | $SUDO tee -a /etc/apt/sources.list >/dev/null
+      NEED_UPDATE=1
+    fi
+  fi
+}
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
+    log "installing: ${missing[*]:-(index update only)}"
+    $SUDO apt-get update -qq
+    if [ ${#missing[@]} -gt 0 ]; then
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+  fi
+}
+
+# Debian source packages are extracted with dpkg-source so that Debian's patches apply.
+fetch_source() {
+  local pkg="$1" dest="$BUILD/third_party/$1"
+  [ -f "$dest/.extracted" ] && return 0
+  log "fetching the Debian source of $pkg"
+  rm -rf "$dest" "$BUILD/third_party/dl-$pkg"
+  mkdir -p "$BUILD/third_party/dl-$pkg"
+  # Unsigned-key and sandbox warnings are expected here; the log keeps them for a curious reader.
+  (cd "$BUILD/third_party/dl-$pkg" && apt-get source --download-only -qq "$pkg") >>"$BUILD/third_party/fetch.log" 2>&1
+  dpkg-source -x "$BUILD"/third_party/dl-"$pkg"/*.dsc "$dest" >>"$BUILD/third_party/fetch.log" 2>&1
+  rm -rf "$BUILD/third_party/dl-$pkg" "$BUILD"/third_party/*.orig.tar.*
+  touch "$dest/.extracted"
+}
+
+# Header-only libraries are staged on their own so /usr/include never reaches the cross compiler.
+stage_headers() {
+  local inc="$BUILD/third_party/include"
+  mkdir -p "$inc"
+  ln -sfn /usr/include/nlohmann "$inc/nlohmann"
+  ln -sfn /usr/include/fmt "$inc/fmt"
+}
+
+main() {
+  enable_i386
+  enable_deb_src
+  install_packages
+  fetch_source tinyxml
+  fetch_source duktape
+  fetch_source fmtlib
+  stage_headers
+  "$ROOT/scripts/wineprefix.sh" "$BUILD/wineprefix"
+  log "done"
+}
+
+main
