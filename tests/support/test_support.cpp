@@ -1,0 +1,111 @@
+#include "support/test_support.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+#include <vector>
+
+#include "framework/module_path.h"
+#include "framework/scoped_handle.h"
+
+namespace testing_support {
+
+ScopedTempFolder::ScopedTempFolder() {
+  static std::atomic<int> counter{0};
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  for (;;) {
+    m_path = std::wstring(temp) + L"palisk-test-" + std::to_wstring(GetCurrentProcessId()) +
+             L"-" + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
+    if (CreateDirectoryW(m_path.c_str(), nullptr)) break;
+  }
+}
+
+ScopedTempFolder::~ScopedTempFolder() { RemoveTree(m_path); }
+
+std::wstring ScopedTempFolder::Make(const std::wstring& relative) const {
+  const std::wstring path = m_path + L"\\" + relative;
+  const std::wstring folder = ov::FolderOf(path);
+  SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  return path;
+}
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  ov::ScopedFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
+  if (find.IsValid()) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(find.Get(), &data));
+  }
+  find.Close();
+  RemoveDirectoryW(path.c_str());
+}
+
+std::wstring TestBinFolder() { return ov::FolderOf(ov::ModuleFilePath(nullptr)); }
+
+std::wstring BuildFolder() { return ov::FolderOf(ov::FolderOf(TestBinFolder())); }
+
+std::wstring OutsideFolder() { return BuildFolder() + L"\\outside"; }
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CopyFileTo(const std::wstring& source, const std::wstring& target) {
+  SHCreateDirectoryExW(nullptr, ov::FolderOf(target).c_str(), nullptr);
+  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+bool WriteTextFile(const std::wstring& path, const std::string& utf8) {
+  SHCreateDirectoryExW(nullptr, ov::FolderOf(path).c_str(), nullptr);
+  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  DWORD written = 0;
+  return WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) &&
+         written == utf8.size();
+}
+
+std::wstring ReadTextFile(const std::wstring& path) {
+  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return std::wstring();
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    bytes.append(buffer, read);
+  }
+  return Utf8ToWide(bytes);
+}
+
+std::wstring Utf8ToWide(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+std::string WideToUtf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                    nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace testing_support
