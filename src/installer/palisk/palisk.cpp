@@ -1,0 +1,159 @@
+// palisk.exe: the web installer's entry point and its run stages, in order, on the main
+// thread. Every stage from the working folder on can end the run early; the hand-off of the
+// result and the clean-up always run. The process exit code is the run's result.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <string>
+
+#include "framework/module_path.h"
+#include "installer/palisk/command_line.h"
+#include "installer/palisk/launch_parameters.h"
+#include "installer/palisk/os_info.h"
+#include "installer/palisk/working_folder.h"
+#include "logging/binary_logger.h"
+
+namespace palisk {
+namespace {
+
+constexpr char kLogSource[] = "palisk.cpp";
+using namespace RovEveduzodi::BinaryLogger;
+
+// Until the product configuration (kit descriptors and downloads) is built, the run cannot
+// go past the working folder; it says so with this result instead of pretending.
+constexpr uint32_t kProductConfigurationMissing = ERROR_CALL_NOT_IMPLEMENTED;
+
+struct Run {
+  uint32_t result = 0;
+  std::string fileVersion;
+  std::wstring parentCommandLine;
+  bool useParent = false;
+  LaunchParameters parameters;
+  bool silent = false;
+  std::wstring sourceUrlEnc;
+  std::wstring baseUrl;
+  std::wstring language = L"en-US";
+  bool is64Bit = false;
+  int osVersionCode = 0;
+  std::wstring dictionaryFolder;
+  std::wstring workingFolder;
+  ProductInformation product;
+};
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+bool FolderExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Step 10: options from the parent's command line behind "/ovparams", else from our own.
+void ReadOptions(Run& run, const wchar_t* ownCommandLine) {
+  const std::wstring current = ownCommandLine != nullptr ? ownCommandLine : L"";
+  const CommandLineOptions options =
+      CommandLineOptions::Parse(run.useParent ? run.parentCommandLine : current);
+  ParsedLaunch launch = ReadLaunchOptions(options);
+  run.parameters = launch.parameters;
+  run.silent = launch.silent;
+  run.sourceUrlEnc = launch.sourceUrlEnc;
+  PALISK_LOG(kInfo, L"[PALISK] Parent process command line : \"%s\".", run.parentCommandLine.c_str());
+  PALISK_LOG(kInfo, L"[PALISK] Current process command line : \"%s\".", current.c_str());
+  PALISK_LOG(kInfo, L"[PALISK] Using %s process command line.", run.useParent ? L"parent" : L"current");
+  PALISK_LOG(kInfo,
+             L"[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, 3 - VISTA with sp, 4 - Win 7): %d",
+             run.osVersionCode);
+}
+
+// Step 12: the language's dictionaries when shipped, else the English ones.
+std::wstring ChooseDictionaryFolder(const std::wstring& language) {
+  const std::wstring programFolder = ov::FolderOf(ov::ModuleFilePath(nullptr)) + L"\\";
+  const std::wstring wanted = programFolder + L"lang\\" + language;
+  return FolderExists(wanted) ? wanted : programFolder + L"lang\\en-US";
+}
+
+// Steps 13 to 19: the kit, from its descriptors to the installer's exit code.
+uint32_t RunKit(Run& run) {
+  const uint32_t folderError = CreateWorkingFolder(run.workingFolder);
+  if (folderError != 0) {
+    PALISK_LOG(kError, L"Palisk failed to create temporary directory for downloaded files.");
+    return folderError;
+  }
+  const uint32_t setDataResult = kProductConfigurationMissing;
+  PALISK_LOG(kError,
+             L"Reading palisk data (from data.xml) failed: error = %u; tempDir = \"%s\"; downloadConfigPath = \"%s\".",
+             setDataResult, run.workingFolder.c_str(), run.baseUrl.c_str());
+  return setDataResult;
+}
+
+// Step 20: silent runs leave the result where the management agent reads it.
+void HandResultOn(const Run& run) {
+  if (run.silent) {
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExW(HKEY_USERS, L".DEFAULT\\Software\\Vudidavi", 0, KEY_ALL_ACCESS, &key);
+    if (opened != ERROR_SUCCESS) {
+      PALISK_LOG(kInfo, L"[PALISK] RegOpen failed ret[%d] last err[%d]", opened, GetLastError());
+    } else {
+      const DWORD value = run.result;
+      const LONG set = RegSetValueExW(key, L"dwErrCode", 0, REG_DWORD,
+                                      reinterpret_cast<const BYTE*>(&value), sizeof value);
+      if (set != ERROR_SUCCESS) {
+        PALISK_LOG(kInfo, L"[PALISK] RegSet failed ret[%d] last err[%d]", set, GetLastError());
+      }
+      RegCloseKey(key);
+    }
+  } else {
+    PALISK_LOG(kInfo, L"[PALISK] NOT SILENT, exit code not set in registry.");
+  }
+}
+
+}  // namespace
+
+uint32_t RunPalisk(const wchar_t* ownCommandLine) {
+  Run run;
+  // Step 1 (DLL load protection) arrives with the protection work.
+  run.fileVersion = GetFileVersionAsString();                                   // 2
+
+  Logger& logger = Logger::Instance();                                           // 3
+  SetActiveLogger(&logger);
+  logger.SetNameParts(Widen(run.fileVersion), L"palisk");
+  logger.Start(L"Palisk main thread");
+  {
+    LogExitGuard exitGuard(&run.result);
+    PALISK_LOG(kInfo, L"KitVersion: [%S]", run.fileVersion.c_str());
+
+    run.parentCommandLine = GetParrentProcessCmdLine();                           // 4
+    run.is64Bit = IsOs64Bit();                                                    // 5, 6
+    run.osVersionCode = GetOsVersionCode();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);                                // 7
+    run.useParent = run.parentCommandLine.find(L"/ovparams") != std::wstring::npos;  // 8
+
+    ProcessRecord record;                                                         // 9
+    record.note = L"<not-implemented>";
+    record.parentCommandLine = run.parentCommandLine;
+    record.programPath = ov::ModuleFilePath(nullptr);
+    record.ansiCommandLine = GetCommandLineA();
+    record.processId = GetCurrentProcessId();
+    logger.SetProcessRecord(record);
+
+    ReadOptions(run, ownCommandLine);                                             // 10
+    const KitLocation location =                                                  // 11
+        ResolveBaseUrlAndLanguage(run.parameters, run.sourceUrlEnc, run.parentCommandLine);
+    run.baseUrl = location.baseUrl;
+    run.language = location.language;
+    run.dictionaryFolder = ChooseDictionaryFolder(run.language);                  // 12
+
+    run.result = RunKit(run);                                                     // 13-19
+    HandResultOn(run);                                                            // 20
+    RemoveFolderTree(run.workingFolder);                                          // 21
+    CoUninitialize();                                                             // 22
+  }                                                                               // 23
+  SetActiveLogger(nullptr);
+  return run.result;                                                              // 24
+}
+
+}  // namespace palisk
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  return static_cast<int>(palisk::RunPalisk(commandLine));
+}
