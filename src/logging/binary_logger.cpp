@@ -323,11 +323,18 @@ void Logger::AddPart(const std::wstring& path) {
 void Logger::Start(const std::wstring& threadName) {
   const DWORD threadId = GetCurrentThreadId();
   const std::wstring mainPath = PartPath(threadId);
+  {
+    // A second Start replaces this thread's logger. The old one is closed before the new one
+    // opens the same path: its write handle would otherwise make that open fail and every
+    // later record of the thread would be lost.
+    std::lock_guard<std::mutex> lock(m_mapMutex);
+    m_threads.erase(threadId);
+  }
   auto threadLogger = std::make_unique<ThreadLogger>();
   threadLogger->Open(mainPath, threadName);
   {
     std::lock_guard<std::mutex> lock(m_mapMutex);
-    m_threads[threadId] = std::move(threadLogger);  // an earlier logger of this thread goes
+    m_threads[threadId] = std::move(threadLogger);
   }
   AddPart(mainPath);
 

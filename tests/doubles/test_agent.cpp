@@ -1,0 +1,48 @@
+// A stand-in for a management agent or wrapper: it starts a program and hands its exit code
+// on, while its own command line carries whatever the test puts there (e.g. "/ovparams ...").
+//   test_agent.exe --run <program> [--args "<arguments>"] [--report <file>] [anything else]
+// The report file gets "<pid> <main thread id> <exit code>".
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+int wmain() {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring program, arguments, report;
+  for (int i = 1; argv != nullptr && i + 1 < count; ++i) {
+    const std::wstring option = argv[i];
+    if (option == L"--run") program = argv[++i];
+    else if (option == L"--args") arguments = argv[++i];
+    else if (option == L"--report") report = argv[++i];
+  }
+  if (program.empty()) {
+    std::fprintf(stderr, "test_agent: --run <program> is required\n");
+    return 2;
+  }
+  std::wstring commandLine = L"\"" + program + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    std::fprintf(stderr, "test_agent: cannot start the program (%lu)\n", GetLastError());
+    return 3;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  if (!report.empty()) {
+    FILE* out = _wfopen(report.c_str(), L"w");
+    if (out != nullptr) {
+      std::fprintf(out, "%lu %lu %lu\n", process.dwProcessId, process.dwThreadId, exitCode);
+      std::fclose(out);
+    }
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(exitCode);
+}

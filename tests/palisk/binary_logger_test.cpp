@@ -1,0 +1,203 @@
+// The binary event logger: byte-exact records, part files, the joined result.
+#include "logging/binary_logger.h"
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "binlog_reader.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace bl = RovEveduzodi::BinaryLogger;
+using testing_support::FileExists;
+using testing_support::ScopedTempFolder;
+
+constexpr char kLogSource[] = "binary_logger_test.cpp";
+
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+std::vector<std::wstring> BinFiles(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*.bin").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+uint32_t U32(const std::string& bytes, size_t at) {
+  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8) |
+         (static_cast<uint8_t>(bytes[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
+}
+
+TEST(BinaryLoggerNames, BaseNameLeavesOutEmptyParts) {
+  EXPECT_EQ(L"[1.2.3.4].{g}.palisk", bl::ComposeBaseName(L"1.2.3.4", L"{g}", L"palisk"));
+  EXPECT_EQ(L"{g}.palisk", bl::ComposeBaseName(L"", L"{g}", L"palisk"));
+  EXPECT_EQ(L"[1.2.3.4].{g}", bl::ComposeBaseName(L"1.2.3.4", L"{g}", L""));
+  EXPECT_EQ(L"{g}", bl::ComposeBaseName(L"", L"{g}", L""));
+  const GUID guid = {0x0123ABCD, 0x4567, 0x89EF, {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10}};
+  EXPECT_EQ(L"{0123abcd-4567-89ef-fedc-ba9876543210}", bl::GuidText(guid));
+}
+
+TEST(BinaryLoggerRecords, StringsAreLengthScrambledBytesAndAPlainZero) {
+  bl::RecordBuilder record;
+  record.String("abc");
+  const std::vector<uint8_t> expected = {3, 0, 0, 0, 'a' ^ '7', 'b' ^ 'E', 'c' ^ '1', 0};
+  EXPECT_EQ(expected, record.Payload());
+
+  record.Reset();
+  std::string long40(40, 'x');
+  record.String(long40);
+  ASSERT_EQ(4u + 40u + 1u, record.Payload().size());
+  EXPECT_EQ('x' ^ '7', record.Payload()[4 + 32]) << "the key repeats every 32 bytes";
+  EXPECT_EQ('x' ^ '1', record.Payload()[4 + 31]);
+
+  record.Reset();
+  record.Block({1, 2});
+  const std::vector<uint8_t> block = {2, 0, 0, 0, 1 ^ '7', 2 ^ 'E'};
+  EXPECT_EQ(block, record.Payload()) << "no terminator after a block";
+}
+
+class LoggerInFolder : public testing::Test {
+ protected:
+  LoggerInFolder() : logger_(folder_.Path() + L"\\ovroveveduzodi") {}
+  ScopedTempFolder folder_;
+  bl::Logger logger_;
+};
+
+TEST_F(LoggerInFolder, MessageFromAnotherThreadLandsInTheSharedPart) {
+  logger_.SetNameParts(L"", L"palisk");
+  logger_.Start(L"Palisk main thread");
+  std::thread([this] { logger_.Log(bl::kNotice, "worker.cpp", 77, L"%d", 5); }).join();
+  const std::wstring shared = logger_.Folder() + L"\\" + logger_.BaseName() + L".0.bin";
+  ASSERT_TRUE(FileExists(shared));
+  const std::string bytes = ReadBytes(shared);
+
+  // Thread record first, then the message: header, level byte, "5", "worker.cpp", line.
+  const size_t first = 16 + U32(bytes, 4);
+  ASSERT_GT(bytes.size(), first + 16);
+  EXPECT_EQ(bl::Tag::kMessage, U32(bytes, first));
+  const std::string payload = bytes.substr(first + 16, U32(bytes, first + 4));
+  std::string expected;
+  expected += static_cast<char>(bl::kNotice);
+  expected += std::string("\x01\x00\x00\x00", 4) + static_cast<char>('5' ^ '7') + '\0';
+  std::string file = "worker.cpp";
+  expected += std::string("\x0a\x00\x00\x00", 4);
+  for (size_t i = 0; i < file.size(); ++i) expected += static_cast<char>(file[i] ^ bl::kScrambleKey[i]);
+  expected += '\0';
+  expected += std::string("\x4d\x00\x00\x00", 4);
+  EXPECT_EQ(expected, payload);
+  logger_.Finish();
+}
+
+TEST_F(LoggerInFolder, FinishJoinsThePartsInOrderAndDeletesThem) {
+  logger_.SetNameParts(L"1.0.0.0", L"palisk");
+  logger_.Start(L"Palisk main thread");
+  logger_.Log(bl::kInfo, kLogSource, 10, L"from main %s", L"w\u00e9de");
+  std::thread([this] { logger_.Log(bl::kError, kLogSource, 11, nullptr); }).join();
+  if (bl::IEvents* events = logger_.GetThreadEvents()) events->OnExitCode(740);
+  logger_.CloseThread();
+  const std::wstring result = logger_.Finish();
+
+  const std::vector<std::wstring> files = BinFiles(logger_.Folder());
+  ASSERT_EQ(1u, files.size()) << "only the joined file remains";
+  EXPECT_EQ(logger_.BaseName() + L".bin", files[0]);
+  EXPECT_EQ(0u, logger_.BaseName().find(L"[1.0.0.0].{"));
+
+  const binlog::ReadResult read = binlog::Parse(ReadBytes(result));
+  ASSERT_EQ("", read.error);
+  std::vector<std::string> kinds;
+  for (const binlog::Record& r : read.records) kinds.push_back(r.kind);
+  const std::vector<std::string> expected = {"thread-start", "message", "exit-code", "thread-end",
+                                             "thread-start", "message", "thread-end"};
+  EXPECT_EQ(expected, kinds);
+  EXPECT_EQ("Palisk main thread", read.records[0].fields[1].text);
+  EXPECT_EQ(GetCurrentThreadId(), read.records[0].fields[0].number);
+  EXPECT_EQ("from main w\xC3\xA9" "de", read.records[1].Message());
+  EXPECT_EQ(740u, read.records[2].fields[0].number);
+  EXPECT_EQ("Unregistered threads logs", read.records[4].fields[1].text);
+  EXPECT_EQ("", read.records[5].Message()) << "a null format is an empty message";
+  EXPECT_EQ(0, read.records[5].Level());
+}
+
+TEST_F(LoggerInFolder, SecondStartReplacesTheThreadsLoggerAndAddsAPart) {
+  logger_.SetNameParts(L"", L"");
+  logger_.Start(L"first");
+  logger_.Start(L"second");
+  logger_.Log(bl::kInfo, kLogSource, 1, L"after the second start");
+  logger_.CloseThread();
+  const binlog::ReadResult read = binlog::Parse(ReadBytes(logger_.Finish()));
+  ASSERT_EQ("", read.error);
+  std::vector<std::string> names;
+  for (const binlog::Record& r : read.records) {
+    if (r.kind == "thread-start") names.push_back(r.fields[1].text);
+  }
+  // Both paths are registered twice; a part is deleted once joined, so its second mention
+  // adds nothing. The first logger's records were replaced by the second one's.
+  EXPECT_EQ((std::vector<std::string>{"second", "Unregistered threads logs"}), names);
+  EXPECT_EQ(1u, BinFiles(logger_.Folder()).size());
+}
+
+TEST_F(LoggerInFolder, EveryEventKindRoundTripsThroughTheReader) {
+  logger_.SetNameParts(L"", L"kinds");
+  logger_.Start(L"main");
+  bl::IEvents* e = logger_.GetThreadEvents();
+  ASSERT_NE(nullptr, e);
+  e->OnProcessInfo({1, "s1", "s2", 2, "s3", "s4"});
+  e->OnNumberedText({"s", 7, 9});
+  e->OnTaggedText("tagged");
+  e->OnBlob({"name", {1, 2, 3}});
+  logger_.CloseThread();
+  const binlog::ReadResult read = binlog::Parse(ReadBytes(logger_.Finish()));
+  ASSERT_EQ("", read.error);
+  ASSERT_GE(read.records.size(), 5u);
+  const binlog::Record& process = read.records[1];
+  EXPECT_EQ("process-info", process.kind);
+  EXPECT_EQ(1u, process.fields[0].number);
+  EXPECT_EQ(2u, process.fields[1].number) << "written as a, b, s1, s3, s2, s4";
+  EXPECT_EQ("s1", process.fields[2].text);
+  EXPECT_EQ("s3", process.fields[3].text);
+  EXPECT_EQ("s2", process.fields[4].text);
+  const binlog::Record& numbered = read.records[2];
+  EXPECT_EQ(7u, numbered.fields[0].number);
+  EXPECT_EQ("s", numbered.fields[1].text);
+  EXPECT_EQ(9u, numbered.fields[2].number);
+  EXPECT_EQ(0u, read.records[3].fields[0].number);
+  EXPECT_EQ("tagged", read.records[3].fields[2].text);
+  EXPECT_EQ(std::string("\x01\x02\x03", 3), read.records[4].fields[1].text);
+}
+
+TEST(BinlogReader, ReportsATruncatedFile) {
+  bl::RecordBuilder record;
+  record.String("abc");
+  std::string bytes(16, '\0');
+  bytes[0] = '\x74';  // thread-start tag, little-endian 0x50509074
+  bytes[1] = '\x90';
+  bytes[2] = '\x50';
+  bytes[3] = '\x50';
+  bytes[4] = 100;  // claims 100 payload bytes
+  const binlog::ReadResult read = binlog::Parse(bytes + "short");
+  EXPECT_NE("", read.error);
+  EXPECT_TRUE(read.records.empty());
+}
+
+}  // namespace
