@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cwctype>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -120,7 +121,7 @@ TEST(RemoveFolderTree, MissingOrEmptyPathDoesNothing) {
   EXPECT_EQ(0, palisk::RemoveFolderTree(folder.Path() + L"\\absent"));
 }
 
-TEST(RemoveFolderTree, HeldFileIsRenamedAndTheFolderStays) {
+TEST(RemoveFolderTree, FileOpenForReadingDoesNotKeepItsName) {
   ScopedTempFolder folder;
   const std::wstring root = folder.Make(L"ovtempdir01");
   const std::wstring held = root + L"\\held.dll";
@@ -135,6 +136,48 @@ TEST(RemoveFolderTree, HeldFileIsRenamedAndTheFolderStays) {
   EXPECT_FALSE(FileExists(held)) << "the name is free again";
   EXPECT_FALSE(FileExists(root + L"\\free.txt"));
   handle.Close();
+}
+
+// What Windows keeps for the next restart: pairs of names, each pair ending in an empty name.
+std::wstring PendingRenames() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  std::vector<wchar_t> value(65536);
+  DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  std::wstring all;
+  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(value.data()), &size) == ERROR_SUCCESS) {
+    all.assign(value.data(), size / sizeof(wchar_t));
+  }
+  RegCloseKey(key);
+  return all;
+}
+
+TEST(RemoveFolderTree, LoadedLibraryIsRenamedAndLeftForTheNextRestart) {
+  ScopedTempFolder folder;
+  const std::wstring root = folder.Make(L"ovtempdir01");
+  const std::wstring dll = root + L"\\busy.dll";
+  ASSERT_TRUE(testing_support::CopyFileTo(testing_support::TestBinFolder() + L"\\collections_peer.dll", dll));
+  HMODULE module = LoadLibraryW(dll.c_str());
+  ASSERT_NE(nullptr, module);
+  palisk::RemoveFolderTree(root);
+  EXPECT_FALSE(FileExists(dll)) << "the name is free for the next run";
+
+  // Windows cannot delete a mapped image: the renamed file stays, scheduled for the restart,
+  // and so does its folder. (Wine may delete it at once; then nothing is left to schedule.)
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((root + L"\\busy.dll*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    const std::wstring left = data.cFileName;
+    FindClose(find);
+    EXPECT_EQ(0u, left.find(L"busy.dll"));
+    EXPECT_GT(left.size(), 8u) << "renamed with the time in seconds appended";
+    EXPECT_NE(std::wstring::npos, PendingRenames().find(left));
+  }
+  FreeLibrary(module);
 }
 
 }  // namespace
