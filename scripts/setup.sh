@@ -87,6 +87,21 @@ stage_headers() {
   ln -sfn /usr/include/fmt "$inc/fmt"
 }
 
+# The test PKI (keys are made here, never committed) and its root in the prefix's Root store.
+test_pki() {
+  python3 "$ROOT/tools/kit/pki.py" "$BUILD/pki" >/dev/null
+  local marker="$BUILD/wineprefix/.palisk-test-root"
+  if [ ! -f "$marker" ] || ! cmp -s "$marker" "$BUILD/pki/root.crt"; then
+    log "installing the test root certificate into the Wine prefix"
+    "$ROOT/scripts/stop-wine.sh"  # a persistent test wineserver would never let `-w` return
+    python3 "$ROOT/tools/kit/wineroot.py" "$BUILD/pki/root.crt" >"$BUILD/pki/root.reg"
+    (source "$ROOT/scripts/wine-env.sh" && WINEPREFIX="$BUILD/wineprefix" wine reg import \
+      "$(WINEPREFIX="$BUILD/wineprefix" winepath -w "$BUILD/pki/root.reg")" >/dev/null 2>&1 &&
+      WINEPREFIX="$BUILD/wineprefix" wineserver -w)
+    cp "$BUILD/pki/root.crt" "$marker"
+  fi
+}
+
 main() {
   enable_i386
   enable_deb_src
@@ -96,6 +111,7 @@ main() {
   fetch_source fmtlib
   stage_headers
   "$ROOT/scripts/wineprefix.sh" "$BUILD/wineprefix"
+  test_pki
   log "done"
 }
 

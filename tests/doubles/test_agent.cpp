@@ -1,7 +1,9 @@
 // A stand-in for a management agent or wrapper: it starts a program and hands its exit code
 // on, while its own command line carries whatever the test puts there (e.g. "/ovparams ...").
-//   test_agent.exe --run <program> [--args "<arguments>"] [--report <file>] [anything else]
-// The report file gets "<pid> <main thread id> <exit code>".
+//   test_agent.exe --run <program> [--args "<arguments>"] [--report <file>] [--temp <folder>]
+//                  [anything else]
+// The report file gets "<pid> <main thread id> <exit code>". --temp sets %TEMP% and %TMP% of
+// the program (a scratch working area per test).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -11,16 +13,21 @@
 int wmain() {
   int count = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::wstring program, arguments, report;
+  std::wstring program, arguments, report, temp;
   for (int i = 1; argv != nullptr && i + 1 < count; ++i) {
     const std::wstring option = argv[i];
     if (option == L"--run") program = argv[++i];
     else if (option == L"--args") arguments = argv[++i];
     else if (option == L"--report") report = argv[++i];
+    else if (option == L"--temp") temp = argv[++i];
   }
   if (program.empty()) {
     std::fprintf(stderr, "test_agent: --run <program> is required\n");
     return 2;
+  }
+  if (!temp.empty()) {
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
   }
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
