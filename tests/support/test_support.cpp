@@ -52,7 +52,14 @@ void RemoveTree(const std::wstring& path) {
 
 std::wstring TestBinFolder() { return ov::FolderOf(ov::ModuleFilePath(nullptr)); }
 
-std::wstring BuildFolder() { return ov::FolderOf(ov::FolderOf(TestBinFolder())); }
+std::wstring BuildFolder() {
+  // The first folder above the executable that holds the CMake cache: test executables live
+  // at different depths below the build tree.
+  for (std::wstring folder = TestBinFolder(); !folder.empty(); folder = ov::FolderOf(folder)) {
+    if (FileExists(folder + L"\\CMakeCache.txt")) return folder;
+  }
+  return ov::FolderOf(ov::FolderOf(TestBinFolder()));
+}
 
 std::wstring OutsideFolder() { return BuildFolder() + L"\\outside"; }
 

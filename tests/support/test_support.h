@@ -25,7 +25,8 @@ class ScopedTempFolder {
 
 void RemoveTree(const std::wstring& path);
 
-// The folder of the running test executable (build\tests\bin) and the build tree.
+// The folder of the running test executable (build\tests\bin or a folder below it) and the
+// build tree.
 std::wstring TestBinFolder();
 std::wstring BuildFolder();
 // build\outside: the stand-ins for outside components.

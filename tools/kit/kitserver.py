@@ -6,8 +6,9 @@ a forward proxy, all on ephemeral loopback ports, recording every request.
                  [--rules rules.json] [--proxy] [--proxy-auth user:password]
 
 ports.json gets {"http": port, "https": port, "proxy": port}. Rules can also be set while
-running: POST /__control/rules with a JSON list; GET /__control/requests returns the records;
-POST /__control/reset forgets them.
+running: POST /__control/rules with a JSON list (POST /__control/rules/add appends to them);
+GET /__control/requests returns the records; POST /__control/reset forgets them. A path
+"/v/<tag>/<file>" serves <file>: tests sharing one server keep their requests apart by tag.
 
 A rule: {"path": regex (matched against the path), "method": "GET"|"POST" (optional),
          "status": code, "close_after": bytes, "reset_after": bytes, "stall": seconds,
@@ -65,6 +66,10 @@ class Rules:
     def set(self, rules):
         with self.lock:
             self.rules = [dict(rule, _hits=0) for rule in rules]
+
+    def add(self, rules):
+        with self.lock:
+            self.rules += [dict(rule, _hits=0) for rule in rules]
 
     def match(self, method, path):
         with self.lock:
@@ -136,7 +141,10 @@ class KitHandler(http.server.BaseHTTPRequestHandler):
         if rule and "status" in rule:
             text = rule.get("body", "fault %d" % rule["status"]).encode()
             return self.send_payload(text, rule, status=rule["status"])
-        local = os.path.normpath(os.path.join(self.server.root, urllib.parse.unquote(path).lstrip("/")))
+        relative = urllib.parse.unquote(path).lstrip("/")
+        if relative.startswith("v/") and relative.count("/") >= 2:
+            relative = relative.split("/", 2)[2]
+        local = os.path.normpath(os.path.join(self.server.root, relative))
         if not local.startswith(os.path.normpath(self.server.root)) or not os.path.isfile(local):
             return self.send_payload(b"not found", rule, status=404)
         with open(local, "rb") as f:
@@ -171,6 +179,9 @@ class KitHandler(http.server.BaseHTTPRequestHandler):
             data = json.dumps(self.server.recorder.all()).encode()
         elif path == "/__control/rules":
             self.server.rules.set(json.loads(body or b"[]"))
+            data = b"OK"
+        elif path == "/__control/rules/add":
+            self.server.rules.add(json.loads(body or b"[]"))
             data = b"OK"
         elif path == "/__control/reset":
             self.server.recorder.reset()
@@ -342,7 +353,7 @@ class Servers:
     """Kit server over HTTP and HTTPS plus an optional proxy, in this process's threads."""
 
     def __init__(self, root, cert_folder, record_path=None, rules=None, proxy=False, proxy_auth=None,
-                 proxy_failure=None):
+                 proxy_failure=None, bad_proxy=False):
         self.recorder = Recorder(record_path)
         self.rules = Rules(rules)
         self.http = KitHttpServer("http", root, self.recorder, self.rules)
@@ -352,8 +363,9 @@ class Servers:
         context.load_cert_chain(crt, key)
         self.https = KitHttpServer("https", root, self.recorder, self.rules, context)
         self.proxy = ProxyServer(self.recorder, proxy_auth, proxy_failure) if proxy else None
+        self.bad_proxy = ProxyServer(self.recorder, None, "refuse") if bad_proxy else None
         self.threads = []
-        for server in filter(None, (self.http, self.https, self.proxy)):
+        for server in filter(None, (self.http, self.https, self.proxy, self.bad_proxy)):
             thread = threading.Thread(target=server.serve_forever, daemon=True)
             thread.start()
             self.threads.append(thread)
@@ -363,6 +375,8 @@ class Servers:
         ports = {"http": self.http.server_address[1], "https": self.https.server_address[1]}
         if self.proxy:
             ports["proxy"] = self.proxy.server_address[1]
+        if self.bad_proxy:
+            ports["bad_proxy"] = self.bad_proxy.server_address[1]
         return ports
 
     def url(self, kind="http", host="127.0.0.1"):
@@ -372,7 +386,7 @@ class Servers:
         return [r for r in self.recorder.all() if server is None or r["server"] == server]
 
     def close(self):
-        for server in filter(None, (self.http, self.https, self.proxy)):
+        for server in filter(None, (self.http, self.https, self.proxy, self.bad_proxy)):
             server.shutdown()
             server.server_close()
 
@@ -387,10 +401,11 @@ def main():
     parser.add_argument("--proxy", action="store_true")
     parser.add_argument("--proxy-auth")
     parser.add_argument("--proxy-failure")
+    parser.add_argument("--bad-proxy", action="store_true", help="also a proxy that refuses every connection")
     args = parser.parse_args()
     rules = json.load(open(args.rules)) if args.rules else []
     servers = Servers(args.root, args.cert_folder or os.path.join(args.root, ".certs"), args.record, rules,
-                      args.proxy, args.proxy_auth, args.proxy_failure)
+                      args.proxy, args.proxy_auth, args.proxy_failure, args.bad_proxy)
     temporary = args.ready_file + ".tmp"
     with open(temporary, "w") as f:
         json.dump(servers.ports, f)
