@@ -14,7 +14,7 @@
 namespace hypra {
 namespace {
 
-constexpr DWORD kReadChunk = 256 * 1024;
+constexpr DWORD kReadChunk = 64 * 1024;
 // Unknown CA, wrong CN, expired or not yet valid, wrong usage: "ignore all".
 constexpr DWORD kIgnoreAllCertificateErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                                               SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
