@@ -1,0 +1,25 @@
+// ov::DistinguishedNameBuilder: a certificate name string ("C=RO, O=Orvane SRL, CN=Orvane SRL",
+// as CertNameToStrW writes it) split into attributes, each with the list of its values.
+#pragma once
+
+#include <string>
+
+#include "framework/guarded_string.h"
+#include "framework/list.h"
+#include "framework/map.h"
+
+namespace ov {
+
+using NameAttributes = Map<StringT, List<StringT>>;
+
+class DistinguishedNameBuilder {
+ public:
+  // 0, or the error that ended the parse (attributes read until then stay).
+  static unsigned long Parse(const std::wstring& name, NameAttributes& attributes);
+
+  // The splitter itself, one attribute-value pair per call, as DsGetRdnW does it: quoted
+  // values keep their commas, a backslash escapes the next character. For the tests.
+  static unsigned long NextRdn(const wchar_t*& text, size_t& remaining, std::wstring& key, std::wstring& value);
+};
+
+}  // namespace ov

@@ -1,0 +1,232 @@
+// Kit verification with kits from the kit tool, under Wine: good kits pass file by file,
+// everything the verifier must refuse is refused.
+#include "installer/palisk/fileverifier.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "installer/palisk/catalog_reader.h"
+#include "installer/palisk/distinguished_name.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::BuildFolder;
+using testing_support::CopyFileTo;
+using testing_support::ScopedTempFolder;
+using testing_support::Utf8ToWide;
+using testing_support::WriteTextFile;
+
+// A working folder as Palisk leaves it after the downloads: kit.cat at the top, the win32
+// kit's files below "x86".
+class StagedKit {
+ public:
+  explicit StagedKit(const char* kit) {
+    const std::wstring source = BuildFolder() + L"\\testdata\\kits\\" + Utf8ToWide(kit) + L"\\kits\\1.0.0\\win32\\";
+    ok_ = CopyFileTo(source + L"kit.cat", Path(L"kit.cat")) &&
+          CopyFileTo(source + L"Installer.exe", Path(L"x86\\Installer.exe")) &&
+          CopyFileTo(source + L"readme.txt", Path(L"x86\\readme.txt")) &&
+          CopyFileTo(source + L"sub\\Data.Bin", Path(L"x86\\sub\\Data.Bin")) &&
+          CopyFileTo(source + L"data.xml", Path(L"data.xml"));
+  }
+  bool Ok() const { return ok_; }
+  std::wstring Path(const wchar_t* relative) const { return folder_.Path() + L"\\" + relative; }
+
+ private:
+  ScopedTempFolder folder_;
+  bool ok_ = false;
+};
+
+void FlipByte(const std::wstring& path, long offset) {
+  std::fstream file(testing_support::WideToUtf8(path), std::ios::in | std::ios::out | std::ios::binary);
+  file.seekg(offset);
+  char c = 0;
+  file.read(&c, 1);
+  c = static_cast<char>(c ^ 0x5A);
+  file.seekp(offset);
+  file.write(&c, 1);
+}
+
+TEST(FileVerifier, GoodKitVerifiesFileByFile) {
+  StagedKit kit("good");
+  ASSERT_TRUE(kit.Ok()) << "run the prepare_test_kits fixture first";
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.CatalogSupported());
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_TRUE(verifier.CatalogLoaded());
+  EXPECT_EQ(3u, verifier.MemberCount());
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\Installer.exe")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\sub\\Data.Bin")));
+}
+
+TEST(FileVerifier, MixedCasePathsFindTheirMember) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"KIT.CAT")));
+  std::wstring upper = kit.Path(L"x86\\SUB\\data.bin");
+  EXPECT_TRUE(verifier.ValidateFile(upper));
+}
+
+TEST(FileVerifier, OneChangedByteIsRefused) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  FlipByte(kit.Path(L"x86\\readme.txt"), 3);
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  FlipByte(kit.Path(L"x86\\Installer.exe"), 0x2000);
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\Installer.exe")));
+}
+
+TEST(FileVerifier, FileCheckedBeforeTheCatalogIsRefused) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+}
+
+TEST(FileVerifier, FileNotInTheCatalogOrMissing) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  ASSERT_TRUE(WriteTextFile(kit.Path(L"x86\\extra.txt"), "not in the catalog"));
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\extra.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\never-downloaded.txt"))) << "a file not on disk passes";
+}
+
+TEST(FileVerifier, DescriptorsAreExemptAnywhere) {
+  ScopedTempFolder folder;
+  ASSERT_TRUE(WriteTextFile(folder.Path() + L"\\Data.XML", "<root/>"));
+  ASSERT_TRUE(WriteTextFile(folder.Path() + L"\\deep\\installer.xml", "<config/>"));
+  CFileVerifier verifier;
+  EXPECT_TRUE(verifier.ValidateFile(folder.Path() + L"\\Data.XML"));
+  EXPECT_TRUE(verifier.ValidateFile(folder.Path() + L"\\deep\\installer.xml"));
+}
+
+class RefusedCatalog : public testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedCatalog, IsNotLoadedAndItsFilesAreRefused) {
+  StagedKit kit(GetParam());
+  ASSERT_TRUE(kit.Ok());
+  CFileVerifier verifier;
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_FALSE(verifier.CatalogLoaded());
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kits, RefusedCatalog,
+                         testing::Values("unsigned-catalog", "o-different", "cn-different", "expired", "untrusted",
+                                         "denied", "catalog-altered"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           for (char& c : name) {
+                             if (c == '-') c = '_';
+                           }
+                           return name;
+                         });
+
+TEST(CatalogReader, SignedContentMustBeTheContentCarried) {
+  StagedKit good("good"), altered("catalog-altered"), unsigned_("unsigned-catalog");
+  EXPECT_TRUE(palisk::CatalogContentMatchesSignature(good.Path(L"kit.cat")));
+  EXPECT_FALSE(palisk::CatalogContentMatchesSignature(altered.Path(L"kit.cat")));
+  EXPECT_FALSE(palisk::CatalogContentMatchesSignature(unsigned_.Path(L"kit.cat")));
+  // The altered catalog still opens and lists its members: only the digest check refuses it.
+  std::vector<palisk::CatalogEntry> entries;
+  ASSERT_EQ(0u, palisk::ReadCatalogEntries(altered.Path(L"kit.cat"), entries));
+  EXPECT_EQ(3u, entries.size());
+}
+
+TEST(FileVerifier, Sha1MemberIsNotEnteredSoItsFileIsRefused) {
+  StagedKit kit("sha1-member");
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_EQ(2u, verifier.MemberCount());
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\Installer.exe")));
+}
+
+TEST(FileVerifier, WrongDigestIsRefused) {
+  StagedKit kit("wrong-digest");
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\sub\\Data.Bin")));
+}
+
+TEST(FileVerifier, DigestsAreTheCatalogsDigests) {
+  std::ifstream in(testing_support::WideToUtf8(BuildFolder() + L"\\testdata\\kits\\kits.json"));
+  const nlohmann::json kits = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_FALSE(kits.is_discarded());
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  std::wstring hex;
+  ASSERT_EQ(0u, verifier.CalcFileHash(kit.Path(L"x86\\Installer.exe"), hex));
+  EXPECT_EQ(Utf8ToWide(kits["good"]["members"]["x86\\Installer.exe"].get<std::string>()), hex);
+  ASSERT_EQ(0u, verifier.CalcFileHash(kit.Path(L"x86\\readme.txt"), hex));
+  EXPECT_EQ(Utf8ToWide(kits["good"]["members"]["x86\\readme.txt"].get<std::string>()), hex);
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_NOT_FOUND), verifier.CalcFileHash(kit.Path(L"absent"), hex));
+}
+
+TEST(PublisherCheck, SignedInstallerIsTrustedAndAChangedOneIsNot) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  EXPECT_TRUE(verifier.IsFileTrusted(kit.Path(L"x86\\Installer.exe"), false));
+  FlipByte(kit.Path(L"x86\\Installer.exe"), 0x2000);
+  EXPECT_FALSE(verifier.IsFileTrusted(kit.Path(L"x86\\Installer.exe"), false));
+}
+
+TEST(PublisherCheck, UnsignableExtensionsPassUnsigned) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  EXPECT_TRUE(verifier.IsFileTrusted(kit.Path(L"x86\\readme.txt"), false));
+  ASSERT_TRUE(CopyFileTo(testing_support::TestBinFolder() + L"\\test_agent.exe", kit.Path(L"unsigned.exe")));
+  EXPECT_FALSE(verifier.IsFileTrusted(kit.Path(L"unsigned.exe"), false)) << "an unsigned program is refused";
+}
+
+Crypt::Certificate Certificate(const wchar_t* cn, const wchar_t* o, const wchar_t* serial) {
+  Crypt::Certificate certificate;
+  ov::DistinguishedNameBuilder::Parse(std::wstring(L"C=RO, O=") + o + L", CN=" + cn, certificate.subject);
+  certificate.serial = serial;
+  return certificate;
+}
+
+TEST(PublisherCheck, AllowedSignerNeedsBothNamesAndAServingSerial) {
+  Crypt::Chain good;
+  good.certificates.AddTail(Certificate(L"Orvane SRL", L"Orvane SRL", L"0102"));
+  EXPECT_TRUE(CFileVerifier::IsAllowedSigner(good));
+  Crypt::Chain denied;
+  denied.certificates.AddTail(Certificate(L"Orvane SRL", L"Orvane SRL", L"0e4b9d2c7a1f48b3965c3e0d8a7b1f24"));
+  EXPECT_FALSE(CFileVerifier::IsAllowedSigner(denied));
+  Crypt::Chain wrongO, wrongCn, caseDiffers;
+  wrongO.certificates.AddTail(Certificate(L"Orvane SRL", L"Orvane Labs SRL", L"01"));
+  wrongCn.certificates.AddTail(Certificate(L"Orvane", L"Orvane SRL", L"01"));
+  caseDiffers.certificates.AddTail(Certificate(L"ORVANE SRL", L"Orvane SRL", L"01"));
+  EXPECT_FALSE(CFileVerifier::IsAllowedSigner(wrongO));
+  EXPECT_FALSE(CFileVerifier::IsAllowedSigner(wrongCn));
+  EXPECT_FALSE(CFileVerifier::IsAllowedSigner(caseDiffers));
+  Crypt::Chain issuedBelow;  // the publisher anywhere in the chain
+  issuedBelow.certificates.AddTail(Certificate(L"Someone", L"Else", L"01"));
+  issuedBelow.certificates.AddTail(Certificate(L"Orvane SRL", L"Orvane SRL", L"02"));
+  EXPECT_TRUE(CFileVerifier::IsAllowedSigner(issuedBelow));
+}
+
+TEST(DistinguishedNameBuilder, QuotesSpacesAndRepeatedAttributes) {
+  ov::NameAttributes attributes;
+  ASSERT_EQ(0u, ov::DistinguishedNameBuilder::Parse(L"C=RO, O=\"Orvane, SRL\", OU=A, OU= B , CN=Orvane SRL",
+                                                    attributes));
+  EXPECT_EQ(*attributes.Find(L"O")->GetHeadPtr(), L"Orvane, SRL");
+  EXPECT_EQ(2u, attributes.Find(L"OU")->GetCount());
+  EXPECT_EQ(*attributes.Find(L"OU")->GetTailPtr(), L"B");
+  EXPECT_EQ(*attributes.Find(L"CN")->GetHeadPtr(), L"Orvane SRL");
+  ov::NameAttributes broken;
+  EXPECT_NE(0u, ov::DistinguishedNameBuilder::Parse(L"C=RO, O=\"unterminated", broken));
+  EXPECT_NE(nullptr, broken.Find(L"C")) << "what was read before the error stays";
+}
+
+}  // namespace
