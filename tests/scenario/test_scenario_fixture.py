@@ -47,8 +47,8 @@ class ScenarioFixture(unittest.TestCase):
 
     def test_palisk_decodes_the_url_in_the_agents_file_name(self):
         with Scenario("bracketed-agent") as s:
-            s.serve()
-            url = s.base_url() + "kit?lang=ro-RO"
+            s.build_kit(architectures=("win32", "x64"))
+            url = s.base_url() + "?lang=ro-RO"
             r = s.run(agent_name="Agent[%s].exe" % codec.encode_url(url))
             self.assertIsNotNone(r.exit_code)
             self.assertTrue(r.log, r.stdout)

@@ -15,7 +15,17 @@ bool KitServer::Connect() {
   std::ifstream in(WideToUtf8(BuildFolder() + L"\\testdata\\server\\ports.json"));
   if (!in) return false;
   m_ports = nlohmann::json::parse(in, nullptr, false);
+  std::ifstream kits(WideToUtf8(BuildFolder() + L"\\testdata\\server\\kits.json"));
+  if (kits) m_kits = nlohmann::json::parse(kits, nullptr, false);
   return !m_ports.is_discarded() && m_ports.contains("http");
+}
+
+std::wstring KitServer::KitUrl(const char* kit) const {
+  return m_kits.is_object() && m_kits.contains(kit) ? Utf8ToWide(m_kits[kit].get<std::string>()) : std::wstring();
+}
+
+std::wstring KitServer::TaggedKitUrl(const std::string& tag, const char* kit) const {
+  return L"http://127.0.0.1:" + std::to_wstring(Port("http")) + L"/v/" + Utf8ToWide(tag) + L"/" + Utf8ToWide(kit) + L"/";
 }
 
 uint16_t KitServer::Port(const char* kind) const {

@@ -17,6 +17,11 @@ class KitServer {
   uint16_t Port(const char* kind) const;  // "http", "https", "proxy", "bad_proxy"
   std::wstring Url(const char* kind, const std::wstring& path) const;
 
+  // Base URL of a kit the fixture built ("basic", "dotdot", "nosize", "tampered", "onetoken").
+  std::wstring KitUrl(const char* kit) const;
+  // The same kit behind a per-test tag: "http://127.0.0.1:port/v/<tag>/<kit>/".
+  std::wstring TaggedKitUrl(const std::string& tag, const char* kit) const;
+
   // Appends fault rules (see tools/kit/kitserver.py).
   bool AddRules(const nlohmann::json& rules);
   // Every request recorded so far whose path contains `needle`.
@@ -24,6 +29,7 @@ class KitServer {
 
  private:
   nlohmann::json m_ports;
+  nlohmann::json m_kits;
 };
 
 // A GET or POST with WinHTTP; the body of the answer, or "" on failure.

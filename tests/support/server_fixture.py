@@ -5,7 +5,8 @@
     server_fixture.py stop <folder>
 
 The server has HTTP, HTTPS, a forward proxy with Basic auth "user:secret" and a proxy that
-refuses every connection. <folder>/www holds small.txt and big.bin (1 MiB)."""
+refuses every connection. <folder>/www holds small.txt and big.bin (1 MiB), and kits built
+for the server's own address (see KITS); <folder>/kits.json gives each kit's base URL."""
 import json
 import os
 import signal
@@ -16,6 +17,45 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.environ.get("PALISK_BUILD", os.path.join(ROOT, "build"))
+
+
+sys.path.insert(0, os.path.join(ROOT, "tools", "kit"))
+
+# name: (breaks, latest.dat text or None, kit folder)
+KITS = {
+    "basic": ((), None, "kits/1.0.0"),
+    "dotdot": (("dotdot-name",), None, "kits/1.0.0"),
+    "nosize": (("missing-size:readme.txt",), None, "kits/1.0.0"),
+    "tampered": (("tamper-file:readme.txt",), None, "kits/1.0.0"),
+    "onetoken": ((), "1.0.0\n", "."),
+}
+
+
+def build_kits(www, http_port):
+    import kittool
+    pki = os.path.join(BUILD, "pki")
+    source = os.path.join(www, "..", "kit-source")
+    os.makedirs(os.path.join(source, "sub"), exist_ok=True)
+    with open(os.path.join(BUILD, "tests", "bin", "test_installer.exe"), "rb") as f:
+        installer = f.read()
+    files = {"Installer.exe": installer, "readme.txt": b"Orvane Endpoint Security\r\n",
+             "sub/data.bin": bytes(range(256)) * 8, "optional.txt": b"required spelled False\r\n",
+             "skipped.txt": b"not required\r\n"}
+    for name, data in files.items():
+        with open(os.path.join(source, *name.split("/")), "wb") as f:
+            f.write(data)
+    product = {"manufacturer": "Orvane", "productname": "Orvane Endpoint Security",
+               "UpgradeCode": "{6F1D2C3B-4A5E-4F60-8172-93A4B5C6D7E8}", "minspaceavailabe": 1, "retry_fail": 2,
+               "run_command": {"proc": "Setup.exe", "params": "/ignored"},
+               "files": {"optional.txt": {"required": "False"}, "skipped.txt": {"required": "0"}}}
+    urls = {}
+    for name, (breaks, latest, kit_folder) in KITS.items():
+        base = "http://127.0.0.1:%d/%s/" % (http_port, name)
+        kittool.build_kit(product, os.path.join(www, name), base, os.path.join(pki, "publisher.chain.pem"),
+                          os.path.join(pki, "publisher.key"), files_win32=source, files_x64=source,
+                          kit_folder=kit_folder, breaks=breaks, latest_text=latest)
+        urls[name] = base
+    return urls
 
 
 def start(folder):
@@ -38,7 +78,10 @@ def start(folder):
         f.write(str(process.pid))
     for _ in range(200):
         if os.path.exists(ready):
-            print(json.load(open(ready)))
+            ports = json.load(open(ready))
+            with open(os.path.join(folder, "kits.json"), "w") as f:
+                json.dump(build_kits(www, ports["http"]), f)
+            print(ports)
             return 0
         if process.poll() is not None:
             break

@@ -23,5 +23,8 @@ struct ProductInformation {
   ov::StringT upgradeCode;
   int32_t minimumSpaceMb = 0;
   int32_t retryCount = 0;
+  ov::StringT localBaseUrl;     // the kit's effective download URL
+  ov::StringT process;          // the installer's file name
+  ov::StringT parameters;       // the installer's parameter text
   ov::StringT installedFolder;  // the installed product's folder, when one was found
 };

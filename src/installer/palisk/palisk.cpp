@@ -11,6 +11,7 @@
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/launch_parameters.h"
 #include "installer/palisk/os_info.h"
+#include "installer/palisk/productconfig.h"
 #include "installer/palisk/working_folder.h"
 #include "logging/binary_logger.h"
 
@@ -20,9 +21,9 @@ namespace {
 constexpr char kLogSource[] = "palisk.cpp";
 using namespace RovEveduzodi::BinaryLogger;
 
-// Until the product configuration (kit descriptors and downloads) is built, the run cannot
-// go past the working folder; it says so with this result instead of pretending.
-constexpr uint32_t kProductConfigurationMissing = ERROR_CALL_NOT_IMPLEMENTED;
+// The installer launch is not part of this build yet: a run that downloaded and verified the
+// whole kit says so with this result instead of pretending the installer ran.
+constexpr uint32_t kInstallerLaunchMissing = ERROR_CALL_NOT_IMPLEMENTED;
 
 struct Run {
   uint32_t result = 0;
@@ -74,16 +75,48 @@ std::wstring ChooseDictionaryFolder(const std::wstring& language) {
 
 // Steps 13 to 19: the kit, from its descriptors to the installer's exit code.
 uint32_t RunKit(Run& run) {
+  CProductConfig configuration;
   const uint32_t folderError = CreateWorkingFolder(run.workingFolder);
   if (folderError != 0) {
     PALISK_LOG(kError, L"Palisk failed to create temporary directory for downloaded files.");
     return folderError;
   }
-  const uint32_t setDataResult = kProductConfigurationMissing;
-  PALISK_LOG(kError,
-             L"Reading palisk data (from data.xml) failed: error = %u; tempDir = \"%s\"; downloadConfigPath = \"%s\".",
-             setDataResult, run.workingFolder.c_str(), run.baseUrl.c_str());
-  return setDataResult;
+  const std::wstring taskId = run.parameters.taskId.c_str();
+  const int32_t setData = configuration.SetData(run.workingFolder, run.baseUrl, run.parameters.configFile.c_str(),
+                                                run.is64Bit ? CProductConfig::kArch64 : CProductConfig::kArch32, true,
+                                                run.silent, run.parameters.defaultUrl.c_str());
+  if (setData != 0) {
+    PALISK_LOG(kError,
+               L"Reading palisk data (from data.xml) failed: error = %u; tempDir = \"%s\"; downloadConfigPath = \"%s\".",
+               setData, run.workingFolder.c_str(), run.baseUrl.c_str());
+    configuration.ReportInstallProgress(5, setData);
+    configuration.ReportStatus(211, setData, taskId);
+    return static_cast<uint32_t>(setData);
+  }
+  const int32_t information = configuration.GetProductInformation(run.product);
+  if (information != 0) {
+    PALISK_LOG(kError, L"GetProductInformation error %u.", information);
+    return static_cast<uint32_t>(information);
+  }
+  // Steps 16 (an installed older version) and 17 (free space) arrive with the installer work.
+
+  configuration.ReportStatus(200, 0, taskId);
+  configuration.ReportInstallProgress(-2, 0);
+  const int32_t downloaded = configuration.DownloadFiles();
+  if (downloaded == CFileDownloader::kCancelled) {
+    PALISK_LOG(kNotice, L"Files download cancelled by user.");
+    return static_cast<uint32_t>(downloaded);
+  }
+  if (downloaded != 0) {
+    PALISK_LOG(kError, L"Files download failed with error = %u.", downloaded);
+    configuration.ShowDownloadError(downloaded, taskId);
+    return static_cast<uint32_t>(downloaded);
+  }
+  configuration.ReportInstallProgress(-1, 0);
+  configuration.ReportStatus(201, 0, taskId);
+  const uint32_t installed = kInstallerLaunchMissing;
+  PALISK_LOG(kError, L"Failed post-download actions with error = %u.", installed);
+  return installed;
 }
 
 // Step 20: silent runs leave the result where the management agent reads it.

@@ -1,0 +1,320 @@
+#include "installer/palisk/filedownloader.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+
+#include "framework/crypt_base64.h"
+#include "framework/crypt_blowfish.h"
+#include "framework/module_path.h"
+#include "installer/palisk/statusmanagerimpl.h"
+#include "logging/binary_logger.h"
+#include "logging/log_binding.h"
+
+namespace {
+
+constexpr char kLogSource[] = "filedownloader.cpp";
+using namespace RovEveduzodi::BinaryLogger;
+
+// The proxy-password key, stored XORed with kKeyMask; the text ends where a byte gives 0.
+constexpr uint8_t kKeyMask = 0x5A;
+constexpr uint8_t kStoredKey[] = {0x15, 0x28, 0x2C, 0x3B, 0x34, 0x3F, 0x77, 0x0A, 0x3B, 0x36, 0x33, 0x29, 0x31,
+                                  0x75, 0x2A, 0x28, 0x35, 0x22, 0x23, 0x77, 0x39, 0x28, 0x3F, 0x3E, 0x3F, 0x34,
+                                  0x2E, 0x33, 0x3B, 0x36, 0x29, 0x79, 0x68, 0x6A, 0x68, 0x6C, 0x5A};
+
+std::string AssembleKey() {
+  std::string key;
+  for (uint8_t stored : kStoredKey) {
+    const uint8_t c = stored ^ kKeyMask;
+    if (c == 0 || key.size() == 56) break;
+    key += static_cast<char>(c);
+  }
+  return key;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring Wide(const char* utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  if (n <= 1) return std::wstring();
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &out[0], n);
+  out.resize(static_cast<size_t>(n - 1));
+  return out;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+CFileDownloader::CFileDownloader() = default;
+
+CFileDownloader::~CFileDownloader() {
+  RemoveAllEntries();
+  m_basePath.Clear();
+  CloseProgress();
+}
+
+int CFileDownloader::SetBasePath(const wchar_t* folder) {
+  if (folder == nullptr) m_basePath.Clear();
+  else m_basePath = folder;
+  return 0;
+}
+
+int CFileDownloader::AddFile(const wchar_t* url, const wchar_t* finalPath, const wchar_t* md5, uint32_t expectedSize,
+                             bool relativePath) {
+  PALISK_LOG(kInfo, L"Adding file: URL = \"%s\"; finalFilePath = \"%s\"; md5Hash = \"%s\"; bRelativePath = \"%s\".",
+             url != nullptr ? url : L"", finalPath != nullptr ? finalPath : L"", md5 != nullptr ? md5 : L"",
+             relativePath ? L"yes" : L"no");
+  if (url == nullptr || *url == 0 || finalPath == nullptr || *finalPath == 0) {
+    PALISK_LOG(kError, L"Error: invalid parameters!");
+    return ERROR_INVALID_PARAMETER;
+  }
+  for (const FileEntry& entry : m_entries) {
+    if (_wcsicmp(entry.url.c_str(), url) == 0) return entry.status > 2 ? ERROR_IO_PENDING : 0;
+  }
+  FileEntry entry;
+  entry.url = url;
+  entry.finalPath = relativePath ? ov::JoinPath(m_basePath.c_str(), finalPath).c_str() : finalPath;
+  entry.md5 = md5 != nullptr ? md5 : L"";
+  entry.expectedSize = expectedSize;
+  m_entries.push_back(entry);
+  return 0;
+}
+
+int CFileDownloader::RemoveEntry(const wchar_t* url) {
+  PALISK_LOG(kInfo, L"fileUrl=%s", url != nullptr ? url : L"");
+  if (url == nullptr) {
+    PALISK_LOG(kWarning, L"Error: invalid parameters!");
+    return ERROR_INVALID_PARAMETER;
+  }
+  for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+    if (_wcsicmp(it->url.c_str(), url) != 0) continue;
+    if (it->status > 2) return ERROR_IO_PENDING;
+    m_entries.erase(it);
+    return 0;
+  }
+  return ERROR_NOT_FOUND;
+}
+
+std::wstring CFileDownloader::DecryptProxyPassword(const std::wstring& encrypted) {
+  if (encrypted.empty()) return std::wstring();
+  Crypt::Base64ObjectImplementation base64;
+  std::vector<uint8_t> cipher;
+  if (base64.Decode(Utf8(encrypted), cipher) != 0) return std::wstring();
+  Crypt::BlowfishObjectImplementation blowfish;
+  const std::string key = AssembleKey();
+  blowfish.SetKey(reinterpret_cast<const uint8_t*>(key.data()), static_cast<uint32_t>(key.size()));
+  std::vector<uint8_t> plain;
+  // Block by block; a trailing partial block cannot come from the encrypting side.
+  if (blowfish.Decrypt(cipher.data(), static_cast<uint32_t>(cipher.size() / 8 * 8), plain) != 0) return std::wstring();
+  plain.push_back(0);
+  return Wide(reinterpret_cast<const char*>(plain.data()));
+}
+
+void CFileDownloader::SetProxy(const wchar_t* host, uint32_t port, const wchar_t* user,
+                               const wchar_t* encryptedPassword, int32_t, bool) {
+  palisk::ProxyRecord proxy;
+  proxy.host = host != nullptr ? host : L"";
+  proxy.port = port;
+  proxy.user = user != nullptr ? user : L"";
+  proxy.password = DecryptProxyPassword(encryptedPassword != nullptr ? encryptedPassword : L"");
+  m_http.SetConfiguredProxy(proxy);
+}
+
+int CFileDownloader::GetDownloadSize(uint32_t* total) {
+  if (total == nullptr) return ERROR_INVALID_PARAMETER;
+  if (m_downloadSize != 0) {
+    PALISK_LOG(kInfo, L"GetDownloadSize: m_downloadSize = %d != 0", m_downloadSize);
+    *total = m_downloadSize;
+    return 0;
+  }
+  uint32_t sum = 0;
+  for (const FileEntry& entry : m_entries) {
+    if (entry.status != 0) continue;
+    if (entry.expectedSize == 0) {  // one unknown size: count files instead
+      sum = static_cast<uint32_t>(m_entries.size());
+      break;
+    }
+    sum += entry.expectedSize;
+  }
+  PALISK_LOG(kInfo, L"GetDownloadSize: res == ERROR_SUCCESS");
+  PALISK_LOG(kInfo, L"GetDownloadSize: m_downloadSize = %lu]", sum);
+  m_downloadSize = sum;
+  *total = sum;
+  return 0;
+}
+
+void CFileDownloader::RemoveAllEntries() { m_entries.clear(); }
+
+int CFileDownloader::Reset() {
+  RemoveAllEntries();
+  m_basePath.Clear();
+  m_state = 0;
+  m_downloadSize = 0;
+  return 0;
+}
+
+int CFileDownloader::AttachProgress(bool silent, const std::wstring& title, int32_t attempts, int managerKind) {
+  m_silent = silent;
+  m_attempts = attempts;
+  if (silent) return 0;
+  uint32_t total = 0;
+  GetDownloadSize(&total);
+  if (managerKind == kCountBytes) m_listener.reset(new (std::nothrow) DownloadStatus::DownloadStatusManagerBytes());
+  else if (managerKind == kCountFiles) m_listener.reset(new (std::nothrow) DownloadStatus::DownloadStatusManagerFiles());
+  else return ERROR_FUNCTION_FAILED;
+  if (!m_listener) return ERROR_FUNCTION_FAILED;
+  m_listener->SetTotal(total);
+  m_screen = CreateDownloaderInterface(title, m_listener.get());
+  if (!m_screen) return ERROR_FUNCTION_FAILED;  // the download goes on without a screen
+  m_listener->SetObserver(m_screen.get());
+  m_screen->Start(1);
+  return 0;
+}
+
+void CFileDownloader::CloseProgress() {
+  if (m_screen) m_screen->Close();
+  if (m_listener) m_listener->SetObserver(nullptr);
+  m_screen.reset();
+}
+
+int32_t CFileDownloader::DownloadFiles(int32_t attempts, int32_t) {
+  logging::CallTrace trace(L"CFileDownloader::DownloadFiles : starting file downloading");
+  m_state = 3;
+  int32_t result = 0;
+  // At least one attempt: a count of 0 would otherwise retry a failing file forever.
+  const int32_t maxAttempts = attempts > 0 ? attempts : 1;
+  for (FileEntry& entry : m_entries) {
+    if (entry.status != 0) continue;
+    if (m_screen && m_screen->QueryCancel() == kCancelled) {
+      result = kCancelled;
+      break;
+    }
+    entry.status = 3;
+    for (int32_t attempt = 1;; ++attempt) {
+      result = DownloadFile(entry, L"");
+      if (result == 0) {
+        if (!CheckFile(entry)) {
+          PALISK_LOG(kError, L"Downloaded file \"%s\" failed validation after download", entry.finalPath.c_str());
+          result = kNotValid;
+        }
+        break;
+      }
+      if (attempt >= maxAttempts) break;
+    }
+    entry.result = result;
+    entry.status = 1;
+    if (result != 0) break;
+    if (m_listener) {
+      DownloadStatus::FileIdentity identity;
+      identity.url = entry.url;
+      identity.localPath = entry.downloadedPath;
+      m_listener->OnFinishDownload(identity);
+    }
+  }
+  m_state = 1;
+  return result;
+}
+
+std::wstring CFileDownloader::BuildRequestUrl(const std::wstring& url, const wchar_t* prefix) const {
+  wchar_t buffer[1024];
+  const int number = static_cast<int>(GetTickCount() + static_cast<DWORD>(std::rand()));
+  const wchar_t* format = url.find(L'?') != std::wstring::npos ? L"%s%s&fakeparam=%d" : L"%s%s?fakeparam=%d";
+  const int n = _snwprintf(buffer, 1024, format, prefix, url.c_str(), number);
+  // A request URL that does not fit 1023 characters is refused rather than cut.
+  if (n < 0 || n >= 1024) return std::wstring();
+  return buffer;
+}
+
+int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
+  if (entry.url.IsEmpty() || entry.finalPath.IsEmpty()) {
+    PALISK_LOG(kError, L"Error: invalid parameters for file download.");
+    return ERROR_INVALID_PARAMETER;
+  }
+  logging::CallTrace trace(L"CFileDownloader::DownloadFile : downloading single file");
+  const std::wstring finalPath = entry.finalPath.c_str();
+  const std::wstring url = entry.url.c_str();
+  PALISK_LOG(kInfo, L"Downloading file \"%s\".", finalPath.c_str());
+  PALISK_LOG(kInfo, L"URL for file = \"%s\"; path = \"%s\".", url.c_str(), finalPath.c_str());
+  entry.downloadedPath = entry.finalPath;
+
+  const std::wstring folder = ov::FolderOf(finalPath);
+  if (!folder.empty() && !Exists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  DeleteFileW(finalPath.c_str());
+
+  const bool hasScheme = url.compare(0, 4, L"http") == 0;
+  std::wstring requestUrl = BuildRequestUrl(url, hasScheme ? L"" : L"http://");
+  if (requestUrl.empty()) return ERROR_FILENAME_EXCED_RANGE;
+  PALISK_LOG(kInfo, L"Downloading file with hypra: final file path = \"%s\"", finalPath.c_str());
+  int32_t result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), finalPath.c_str(), m_listener.get(), body));
+  PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);
+  if (result != 0 && !hasScheme) {
+    PALISK_LOG(kInfo, L"File protocol missing,failed to download with hppt [err = %d],attempting https", result);
+    requestUrl = BuildRequestUrl(url, L"https://");
+    PALISK_LOG(kInfo, L"Downloading file with hypra using protocol \"%s\": final file path = \"%s\"", L"https://",
+               finalPath.c_str());
+    result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), finalPath.c_str(), m_listener.get(), body));
+    PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);
+  }
+  if (result == 0) {
+    PALISK_LOG(kInfo, L"Downloading file \"%s\" succeeded from URL \"%s\".", finalPath.c_str(), requestUrl.c_str());
+  } else {
+    PALISK_LOG(kWarning, L"Error: Download failed %s", requestUrl.c_str());
+    DeleteFileW(finalPath.c_str());
+    PALISK_LOG(kError, L"Downloading file \"%s\" failed from URL \"%s\".", finalPath.c_str(), requestUrl.c_str());
+  }
+  return result;
+}
+
+bool CFileDownloader::CheckFile(const FileEntry& entry) {
+  PALISK_LOG(kInfo, L"Checking file \"%s\"", entry.finalPath.c_str());
+  return m_verifier.ValidateFile(entry.finalPath.c_str());
+}
+
+int32_t CFileDownloader::downloadSinglefile(const wchar_t* url, const wchar_t* localPath, int validate,
+                                           const wchar_t* body) {
+  if (url == nullptr || localPath == nullptr) {
+    PALISK_LOG(kWarning, L"Error: invalid paraeters!");
+    return ERROR_INVALID_PARAMETER;
+  }
+  FileEntry entry;
+  entry.url = url;
+  entry.finalPath = localPath;
+  const int32_t result = DownloadFile(entry, body);
+  if (result == 0 && validate != 0 && !CheckFile(entry)) return kNotValid;
+  return result;
+}
+
+uint32_t CFileDownloader::ReplaceFile(const wchar_t* source, const wchar_t* destination) {
+  if (source == nullptr || destination == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::wstring target = destination;
+  if (!Exists(target)) {
+    const std::wstring folder = ov::FolderOf(target);
+    if (!folder.empty() && !Exists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  } else {
+    std::wstring aside;
+    do {
+      Sleep(1);
+      aside = ov::JoinPath(ov::FolderOf(target), (L"del_" + std::to_wstring(GetTickCount())).c_str());
+    } while (Exists(aside));
+    if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return GetLastError();
+    }
+    if (!DeleteFileW(aside.c_str())) MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (!PathIsSameRootW(source, destination)) flags |= MOVEFILE_COPY_ALLOWED;
+  if (!MoveFileExW(source, destination, flags)) {
+    if (!CopyFileW(source, destination, FALSE)) return GetLastError();
+    if (!DeleteFileW(source)) MoveFileExW(source, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  return 0;
+}

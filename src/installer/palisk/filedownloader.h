@@ -1,0 +1,78 @@
+// CFileDownloader: fetches the kit. It keeps the list of files the descriptor names, downloads
+// each into the working folder through the HTTP client (cache-busting URL, https fall-back for
+// URLs without a scheme, attempts per file), verifies it, and feeds the progress accounting.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/guarded_string.h"
+#include "gui/downloader_interface.h"
+#include "installer/palisk/fileverifier.h"
+#include "libheaders/downloadstatus.h"
+#include "libheaders/hyprawrapper.h"
+
+struct FileEntry {
+  ov::StringT url;  // the key (compared case-insensitively)
+  ov::StringT finalPath;
+  ov::StringT md5;  // kept and logged, never compared
+  ov::StringT downloadedPath;
+  int32_t result = 4350;
+  int32_t status = 0;  // 0 pending, 3 in progress, 1 done
+  uint32_t expectedSize = 0;
+};
+
+class CFileDownloader {
+ public:
+  enum ManagerKind { kCountBytes = 0, kCountFiles = 1 };
+  static constexpr int32_t kCancelled = -2;
+  static constexpr int32_t kNotValid = -13;
+
+  CFileDownloader();
+  virtual ~CFileDownloader();
+  CFileDownloader(const CFileDownloader&) = delete;
+  CFileDownloader& operator=(const CFileDownloader&) = delete;
+
+  virtual int SetBasePath(const wchar_t* folder);
+  virtual int AddFile(const wchar_t* url, const wchar_t* finalPath, const wchar_t* md5, uint32_t expectedSize,
+                      bool relativePath);
+  virtual int RemoveEntry(const wchar_t* url);
+  virtual void SetProxy(const wchar_t* host, uint32_t port, const wchar_t* user, const wchar_t* encryptedPassword,
+                        int32_t connectionMode, bool autoDetect);
+  virtual int32_t DownloadFiles(int32_t attempts, int32_t unused);
+  virtual int GetDownloadSize(uint32_t* total);
+  virtual void RemoveAllEntries();
+  virtual int Reset();
+  virtual int32_t downloadSinglefile(const wchar_t* url, const wchar_t* localPath, int validate, const wchar_t* body);
+  virtual uint32_t ReplaceFile(const wchar_t* source, const wchar_t* destination);
+  virtual int32_t DownloadFile(FileEntry& entry, const wchar_t* body);
+  virtual bool CheckFile(const FileEntry& entry);
+
+  // Prepares the run's progress accounting and screen (nothing when silent). 0 or 1627.
+  int AttachProgress(bool silent, const std::wstring& title, int32_t attempts, int managerKind);
+  void CloseProgress();
+
+  const std::vector<FileEntry>& Entries() const { return m_entries; }
+  int32_t State() const { return m_state; }
+  CHypraWrapper& Http() { return m_http; }
+  DownloadStatus::IManager* Listener() const { return m_listener.get(); }
+
+  // The proxy password: Base64 of Blowfish ciphertext under the deployment's key.
+  static std::wstring DecryptProxyPassword(const std::wstring& encrypted);
+
+ private:
+  std::wstring BuildRequestUrl(const std::wstring& url, const wchar_t* prefix) const;
+
+  std::vector<FileEntry> m_entries;
+  ov::StringT m_basePath;
+  int32_t m_state = 0;
+  uint32_t m_downloadSize = 0;
+  bool m_silent = false;
+  int32_t m_attempts = 0;
+  std::unique_ptr<DownloadStatus::IManager> m_listener;
+  std::unique_ptr<CDownloaderInterface> m_screen;
+  CHypraWrapper m_http;
+  CFileVerifier m_verifier;
+};

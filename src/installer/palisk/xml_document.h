@@ -1,0 +1,35 @@
+// The kit descriptors read through MSXML 6 over COM: element texts found by XPath and the
+// attributes of elements; never a schema.
+#pragma once
+
+#include <windows.h>
+#include <msxml2.h>
+
+#include <string>
+
+#include "framework/scoped_com.h"
+
+namespace palisk {
+
+class XmlDocument {
+ public:
+  // Creates the DOMDocument60 object. An HRESULT.
+  HRESULT Create();
+  // Loads `path`: succeeds only with a non-negative result and the success flag set.
+  HRESULT Load(const std::wstring& path, bool& success);
+  // S_OK with the node, S_FALSE when the path selects nothing, or a failure.
+  HRESULT SelectNode(const wchar_t* xpath, ov::ScopedComPtr<IXMLDOMNode>& node);
+  // S_OK with the element's text, S_FALSE when absent (the text is then untouched).
+  HRESULT SelectText(const wchar_t* xpath, std::wstring& text);
+
+  static HRESULT NodeText(IXMLDOMNode* node, std::wstring& text);
+  // S_OK with the attribute's value, S_FALSE when the node has no such attribute.
+  static HRESULT Attribute(IXMLDOMNode* node, const wchar_t* name, std::wstring& value);
+  // The node has attributes at all (elements do; comments and text do not).
+  static bool HasAttributes(IXMLDOMNode* node);
+
+ private:
+  ov::ScopedComPtr<IXMLDOMDocument> m_document;
+};
+
+}  // namespace palisk

@@ -1,0 +1,270 @@
+// The product configuration and the downloader against kits served by the shared kit server:
+// descriptors, file lists, downloads with their retries and fall-backs, and verification.
+#include "installer/palisk/productconfig.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "framework/module_path.h"
+#include "support/kit_server.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::KitServer;
+using testing_support::ScopedTempFolder;
+using testing_support::WideToUtf8;
+using testing_support::WriteTextFile;
+
+int g_waits = 0;
+void CountWait(DWORD milliseconds) {
+  if (milliseconds == 5000) ++g_waits;
+}
+
+std::string Tag(const char* name) { return std::string(name) + "-" + std::to_string(GetCurrentProcessId()); }
+
+class Kit : public testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ASSERT_TRUE(server_.Connect()) << "the KitServer fixture is not running";
+    g_waits = 0;
+    palisk::SetRetryWaitForTesting(&CountWait);
+  }
+  void TearDown() override {
+    palisk::SetRetryWaitForTesting(nullptr);
+    CoUninitialize();
+  }
+  // A local configuration XML (the configFile route) pointing at `downloadUrl`.
+  std::wstring Config(const std::wstring& downloadUrl, const std::string& extra = "") {
+    const std::wstring path = folder_.Path() + L"\\given-installer.xml";
+    WriteTextFile(path, "<config><downloadUrl>" + WideToUtf8(downloadUrl) + "</downloadUrl>" + extra + "</config>");
+    return path;
+  }
+  std::wstring Work(const wchar_t* relative) const { return folder_.Path() + L"\\work\\" + relative; }
+  int32_t SetData(CProductConfig& config, const std::wstring& configFile, int architecture = CProductConfig::kArch32,
+                  const std::wstring& configUrl = L"") {
+    CreateDirectoryW((folder_.Path() + L"\\work").c_str(), nullptr);
+    return config.SetData(folder_.Path() + L"\\work", configUrl, configFile, architecture, true, true, L"");
+  }
+
+  KitServer server_;
+  ScopedTempFolder folder_;
+};
+
+TEST_F(Kit, GoodKitThirtyTwoBit) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("basic"))));
+  const std::wstring base = server_.KitUrl("basic") + L"kits/1.0.0/win32";
+  EXPECT_EQ(base, config.BaseUrl());
+  ProductInformation product;
+  ASSERT_EQ(0, config.GetProductInformation(product));
+  EXPECT_EQ(product.manufacturer, L"Orvane");
+  EXPECT_EQ(product.upgradeCode, L"{6F1D2C3B-4A5E-4F60-8172-93A4B5C6D7E8}");
+  EXPECT_EQ(2, product.retryCount);
+
+  const auto& entries = config.Downloader().Entries();
+  ASSERT_EQ(4u, entries.size()) << "skipped.txt (required=0) is not listed; optional.txt (False) is";
+  // Sorted by name: Installer.exe, optional.txt, readme.txt, sub/data.bin.
+  EXPECT_EQ(Work(L"x86\\sub\\data.bin"), std::wstring(entries[3].finalPath.c_str()));
+  EXPECT_EQ(base + L"/sub/data.bin", std::wstring(entries[3].url.c_str()));
+
+  std::wstring path, parameters;
+  ASSERT_EQ(0, config.GetRunCommand(path, parameters, CProductConfig::kArch32));
+  EXPECT_EQ(Work(L"x86\\Installer.exe"), path) << "run_command's proc is logged, not used";
+  EXPECT_EQ(L" currentDownloadLink=\"" + base + L"\"", parameters);
+  EXPECT_EQ(ERROR_NOT_SUPPORTED, config.GetRunCommand(path, parameters, 3));
+
+  ASSERT_EQ(0, config.DownloadFiles());
+  EXPECT_TRUE(FileExists(Work(L"x86\\sub\\data.bin")));
+  EXPECT_TRUE(FileExists(Work(L"x86\\optional.txt")));
+  EXPECT_FALSE(FileExists(Work(L"x86\\skipped.txt")));
+  EXPECT_TRUE(FileExists(Work(L"kit.cat")));
+  EXPECT_EQ(0, g_waits);
+}
+
+TEST_F(Kit, GoodKitSixtyFourBitUsesTheX64Folders) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("basic")), CProductConfig::kArch64));
+  EXPECT_EQ(server_.KitUrl("basic") + L"kits/1.0.0/x64", config.BaseUrl());
+  ASSERT_EQ(0, config.DownloadFiles());
+  EXPECT_TRUE(FileExists(Work(L"x64\\sub\\data.bin")));
+  std::wstring path, parameters;
+  config.GetRunCommand(path, parameters, CProductConfig::kArch64);
+  EXPECT_EQ(Work(L"x64\\Installer.exe"), path);
+}
+
+TEST_F(Kit, ConfigurationUrlEndingInInstallerXml) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, L"", CProductConfig::kArch32, server_.KitUrl("basic") + L"installer.xml"));
+  EXPECT_EQ(server_.KitUrl("basic") + L"kits/1.0.0/win32", config.BaseUrl());
+  EXPECT_TRUE(FileExists(Work(L"installer.xml")));
+}
+
+TEST_F(Kit, LatestDatWithOneTokenLeavesTheLink) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("onetoken"))));
+  EXPECT_EQ(server_.KitUrl("onetoken") + L"win32", config.BaseUrl());
+  std::wstring path, parameters;
+  config.GetRunCommand(path, parameters, CProductConfig::kArch32);
+  EXPECT_NE(std::wstring::npos, parameters.find(L"currentDownloadLink=")) << "resolved without error";
+}
+
+TEST_F(Kit, UnreachableLatestDatGivesNoCurrentDownloadLink) {
+  const std::string tag = Tag("nolatest");
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + tag + "/basic/latest.dat"}, {"status", 404}}}));
+  // Without latest.dat the kit is looked for right below downloadUrl: serve it there.
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.TaggedKitUrl(tag, "basic") + L"kits/1.0.0/")));
+  std::wstring path, parameters;
+  config.GetRunCommand(path, parameters, CProductConfig::kArch32);
+  EXPECT_EQ(std::wstring::npos, parameters.find(L"currentDownloadLink="));
+}
+
+TEST_F(Kit, TwelveCatalogFailuresGiveMinus13AfterTwelveWaits) {
+  const std::string tag = Tag("nocatalog");
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + tag + "/basic/.*kit.cat"}, {"status", 503}}}));
+  CProductConfig config;
+  EXPECT_EQ(-13, SetData(config, Config(server_.TaggedKitUrl(tag, "basic"))));
+  EXPECT_EQ(12, g_waits);
+  EXPECT_EQ(12u, server_.Requests("/v/" + tag + "/basic/kits/1.0.0/win32/kit.cat").size());
+}
+
+TEST_F(Kit, MissingDataXmlFallsBackToTheProgramFolder) {
+  const std::string tag = Tag("nodata");
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + tag + "/basic/.*data.xml"}, {"status", 404}}}));
+  CProductConfig config;
+  // No data.xml beside the test executable: the fall-back has nothing to read either.
+  EXPECT_NE(0, SetData(config, Config(server_.TaggedKitUrl(tag, "basic"))));
+  EXPECT_FALSE(FileExists(Work(L"data.xml")));
+  EXPECT_EQ(0, g_waits);
+}
+
+TEST_F(Kit, DotDotInANameEndsTheRead) {
+  CProductConfig config;
+  EXPECT_EQ(1, SetData(config, Config(server_.KitUrl("dotdot"))));
+}
+
+TEST_F(Kit, MissingSizeCountsFiles) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("nosize"))));
+  uint32_t total = 0;
+  ASSERT_EQ(0, config.Downloader().GetDownloadSize(&total));
+  EXPECT_EQ(4u, total) << "a file count, not bytes";
+  ASSERT_EQ(0, config.DownloadFiles());
+}
+
+TEST_F(Kit, TamperedFileGivesMinus13AndStaysOnDisk) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("tampered"))));
+  EXPECT_EQ(-13, config.DownloadFiles());
+  EXPECT_TRUE(FileExists(Work(L"x86\\readme.txt")));
+  EXPECT_FALSE(FileExists(Work(L"x86\\sub\\data.bin"))) << "the walk stopped at the refused file";
+}
+
+TEST_F(Kit, ProxySettingsAndFlagsFromTheConfiguration) {
+  CProductConfig config;
+  // An unreachable configured proxy: the requests fall back to a direct connection.
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("basic"),
+                                      "<proxyServer>127.0.0.1</proxyServer><proxyPort>" +
+                                          std::to_string(server_.Port("bad_proxy")) +
+                                          "</proxyPort><proxyUser>u</proxyUser><proxyPass>64FWFRXjHR8=</proxyPass>"
+                                          "<keepSettings>true</keepSettings><autodetectProxy>false</autodetectProxy>")));
+  EXPECT_FALSE(config.KeepSettings()) << "only \"1\" keeps settings";
+  EXPECT_EQ(CHypraWrapper::kDirect, config.Downloader().Http().ProxyMode());
+}
+
+TEST(ProxyPassword, DecryptsWhatTheKitToolEncrypted) {
+  // kittool.py encrypt-proxy-pass s3cret
+  EXPECT_EQ(L"s3cret", CFileDownloader::DecryptProxyPassword(L"64FWFRXjHR8="));
+  EXPECT_EQ(L"", CFileDownloader::DecryptProxyPassword(L""));
+  EXPECT_EQ(L"", CFileDownloader::DecryptProxyPassword(L"not base64!"));
+}
+
+class Downloads : public Kit {
+ protected:
+  // A file the verifier exempts (data.xml), so these tests are about transfers only.
+  std::wstring DataXmlUrl(const std::string& tag) {
+    return server_.TaggedKitUrl(tag, "basic") + L"kits/1.0.0/win32/data.xml";
+  }
+};
+
+TEST_F(Downloads, ServerFailingTwiceSucceedsOnTheThirdAttemptWithoutPause) {
+  const std::string tag = Tag("twice");
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + tag + "/"}, {"status", 503}, {"first", 2}}}));
+  CFileDownloader downloader;
+  ASSERT_EQ(0, downloader.AddFile(DataXmlUrl(tag).c_str(), Work(L"data.xml").c_str(), L"", 0, false));
+  EXPECT_EQ(0, downloader.AddFile(DataXmlUrl(tag).c_str(), Work(L"other.xml").c_str(), L"", 0, false))
+      << "the same URL is one entry";
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(0, downloader.DownloadFiles(3, 0));
+  EXPECT_LT(GetTickCount() - start, 4000u);
+  EXPECT_EQ(3u, server_.Requests("/v/" + tag + "/").size());
+  EXPECT_TRUE(FileExists(Work(L"data.xml")));
+}
+
+TEST_F(Downloads, ZeroAttemptsStillMakesOne) {
+  const std::string tag = Tag("zero");
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + tag + "/"}, {"status", 503}}}));
+  CFileDownloader downloader;
+  downloader.AddFile(DataXmlUrl(tag).c_str(), Work(L"data.xml").c_str(), L"", 0, false);
+  EXPECT_EQ(100503, downloader.DownloadFiles(0, 0));
+  EXPECT_EQ(1u, server_.Requests("/v/" + tag + "/").size());
+}
+
+TEST_F(Downloads, FailedFileStopsTheWalk) {
+  const std::string tag = Tag("stop");
+  CFileDownloader downloader;
+  downloader.AddFile((server_.TaggedKitUrl(tag, "basic") + L"missing/data.xml").c_str(), Work(L"a\\data.xml").c_str(),
+                     L"", 0, false);
+  downloader.AddFile(DataXmlUrl(tag).c_str(), Work(L"b\\data.xml").c_str(), L"", 0, false);
+  EXPECT_EQ(100404, downloader.DownloadFiles(1, 0));
+  EXPECT_EQ(1, downloader.Entries()[0].status);
+  EXPECT_EQ(100404, downloader.Entries()[0].result);
+  EXPECT_EQ(0, downloader.Entries()[1].status) << "still pending";
+  EXPECT_FALSE(FileExists(Work(L"a\\data.xml")));
+}
+
+TEST_F(Downloads, FakeparamIsJoinedWithQuestionMarkOrAmpersand) {
+  const std::string tag = Tag("query");
+  CFileDownloader downloader;
+  ASSERT_EQ(0, downloader.downloadSinglefile(DataXmlUrl(tag).c_str(), Work(L"1\\data.xml").c_str(), 0, L""));
+  ASSERT_EQ(0, downloader.downloadSinglefile((DataXmlUrl(tag) + L"?x=1").c_str(), Work(L"2\\data.xml").c_str(), 0, L""));
+  const nlohmann::json requests = server_.Requests("/v/" + tag + "/");
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ(0u, requests[0]["query"].get<std::string>().find("fakeparam="));
+  EXPECT_EQ(0u, requests[1]["query"].get<std::string>().find("x=1&fakeparam="));
+}
+
+TEST_F(Downloads, UrlWithoutSchemeTriesHttpThenHttps) {
+  const std::string tag = Tag("scheme");
+  CFileDownloader downloader;
+  // The HTTPS port does not speak plain HTTP: the first try fails, the https one succeeds.
+  const std::wstring url = L"127.0.0.1:" + std::to_wstring(server_.Port("https")) + L"/v/" +
+                           testing_support::Utf8ToWide(tag) + L"/basic/kits/1.0.0/win32/data.xml";
+  ASSERT_EQ(0, downloader.downloadSinglefile(url.c_str(), Work(L"data.xml").c_str(), 0, L""));
+  const nlohmann::json requests = server_.Requests("/v/" + tag + "/");
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("https", requests[0]["server"]);
+}
+
+TEST_F(Downloads, ReplaceFileLeavesNoAsideCopy) {
+  ASSERT_TRUE(WriteTextFile(Work(L"new.txt"), "new"));
+  ASSERT_TRUE(WriteTextFile(Work(L"dest\\old.txt"), "old"));
+  CFileDownloader downloader;
+  ASSERT_EQ(0u, downloader.ReplaceFile(Work(L"new.txt").c_str(), Work(L"dest\\old.txt").c_str()));
+  EXPECT_EQ(L"new", testing_support::ReadTextFile(Work(L"dest\\old.txt")));
+  EXPECT_FALSE(FileExists(Work(L"new.txt")));
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(Work(L"dest\\del_*").c_str(), &data);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_PARAMETER), downloader.ReplaceFile(nullptr, L"x"));
+}
+
+}  // namespace
