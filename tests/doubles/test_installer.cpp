@@ -90,10 +90,26 @@ int wmain() {
     wchar_t folder[MAX_PATH] = L"";
     GetCurrentDirectoryW(MAX_PATH, folder);
     const DWORD parent = ParentId();
+    // What lies beside the installer (the kit's folder): names, as a JSON list.
+    std::string siblings = "[";
+    std::wstring folderOfSelf = self;
+    folderOfSelf = folderOfSelf.substr(0, folderOfSelf.find_last_of(L'\\'));
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folderOfSelf + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (siblings.size() > 1) siblings += ", ";
+        siblings += Json(name);
+      } while (FindNextFileW(find, &found));
+      FindClose(find);
+    }
+    siblings += "]";
     const std::string line = "{\"commandLine\": " + Json(GetCommandLineW()) + ", \"folder\": " + Json(folder) +
                              ", \"exe\": " + Json(self) + ", \"parentPid\": " + std::to_string(parent) +
                              ", \"parentPath\": " + Json(ProcessPath(parent)) +
-                             ", \"exitCode\": " + std::to_string(exitCode) + "}\n";
+                             ", \"exitCode\": " + std::to_string(exitCode) + ", \"siblings\": " + siblings + "}\n";
     HANDLE file = CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {

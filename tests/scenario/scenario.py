@@ -8,6 +8,7 @@ the way a management agent runs it, and everything the run left behind collected
         r.exit_code, r.requests, r.registry, r.log, r.temp_left, r.installer_runs
 """
 import itertools
+import shlex
 import json
 import os
 import shutil
@@ -170,7 +171,7 @@ class Scenario:
         target = program or os.path.join(self.dist, "palisk.exe")
         completed = wine(windows_path(agent), "--run", windows_path(target), "--args", palisk_args,
                          "--report", windows_path(report), "--temp", windows_path(self.temp),
-                         *agent_args.split(), timeout=timeout)
+                         *shlex.split(agent_args), timeout=timeout)
         result.stdout = completed.stdout + completed.stderr
         thread_id = None
         if os.path.exists(report):

@@ -57,6 +57,7 @@ class CFileDownloader {
   const std::vector<FileEntry>& Entries() const { return m_entries; }
   int32_t State() const { return m_state; }
   CHypraWrapper& Http() { return m_http; }
+  CFileVerifier& Verifier() { return m_verifier; }
   DownloadStatus::IManager* Listener() const { return m_listener.get(); }
 
   // The proxy password: Base64 of Blowfish ciphertext under the deployment's key.

@@ -10,7 +10,9 @@
 #include "framework/module_path.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/launch_parameters.h"
+#include "installer/palisk/installer_launch.h"
 #include "installer/palisk/os_info.h"
+#include "installer/palisk/product_detection.h"
 #include "installer/palisk/productconfig.h"
 #include "installer/palisk/working_folder.h"
 #include "logging/binary_logger.h"
@@ -21,9 +23,6 @@ namespace {
 constexpr char kLogSource[] = "palisk.cpp";
 using namespace RovEveduzodi::BinaryLogger;
 
-// The installer launch is not part of this build yet: a run that downloaded and verified the
-// whole kit says so with this result instead of pretending the installer ran.
-constexpr uint32_t kInstallerLaunchMissing = ERROR_CALL_NOT_IMPLEMENTED;
 
 struct Run {
   uint32_t result = 0;
@@ -40,6 +39,7 @@ struct Run {
   std::wstring dictionaryFolder;
   std::wstring workingFolder;
   ProductInformation product;
+  wchar_t freeSpacePath[260] = {};
 };
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -98,9 +98,17 @@ uint32_t RunKit(Run& run) {
     PALISK_LOG(kError, L"GetProductInformation error %u.", information);
     return static_cast<uint32_t>(information);
   }
-  // Steps 16 (an installed older version) and 17 (free space) arrive with the installer work.
+  if (configuration.KeepSettings()) {                                           // 16
+    DetectOldVersions(run.product, run.workingFolder, run.is64Bit, run.language);
+  }
+  const uint32_t space = CheckAvailableSpace(run.freeSpacePath, run.silent,      // 17
+                                             static_cast<int64_t>(run.product.minimumSpaceMb), configuration);
+  if (space != 0) {
+    PALISK_LOG(kError, L"Available space check failed: CheckAvailableSpace error = %u", space);
+    return space;
+  }
 
-  configuration.ReportStatus(200, 0, taskId);
+  configuration.ReportStatus(200, 0, taskId);                                   // 18
   configuration.ReportInstallProgress(-2, 0);
   const int32_t downloaded = configuration.DownloadFiles();
   if (downloaded == CFileDownloader::kCancelled) {
@@ -114,8 +122,8 @@ uint32_t RunKit(Run& run) {
   }
   configuration.ReportInstallProgress(-1, 0);
   configuration.ReportStatus(201, 0, taskId);
-  const uint32_t installed = kInstallerLaunchMissing;
-  PALISK_LOG(kError, L"Failed post-download actions with error = %u.", installed);
+  const uint32_t installed = RunPostDownloadActions(run.parameters, run.workingFolder, configuration);
+  if (installed != 0) PALISK_LOG(kError, L"Failed post-download actions with error = %u.", installed);
   return installed;
 }
 
@@ -138,6 +146,7 @@ void HandResultOn(const Run& run) {
   } else {
     PALISK_LOG(kInfo, L"[PALISK] NOT SILENT, exit code not set in registry.");
   }
+  if (run.parameters.statusToFile) WriteStatusFile(run.result);
 }
 
 }  // namespace
