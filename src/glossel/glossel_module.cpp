@@ -1,4 +1,5 @@
-// Glossel.dll: the localisation library Palisk loads by path.
-#include <windows.h>
+// Glossel.dll: the localisation library. It publishes one object, "Glossel", a singleton.
+#include "framework/object_registry.h"
+#include "glossel/glossel.h"
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+OV_DECLARE_SINGLETON(CGlossel, L"Glossel", glossel);

@@ -70,7 +70,7 @@ class DownloadPhase(unittest.TestCase):
             self.assertEqual([("status", 200, 0, "T-7"), ("install", "-2/0"), ("install", "5/100404"),
                               ("status", 211, 100404, "T-7")], reports(r))
             self.assertEqual(3, r.paths("http").count("/kits/1.0.0/x64/Installer.exe"), "retry_fail attempts")
-            self.assertTrue(r.logged("[PALISK] _LSAn error occured while downloading the filesLS_"))
+            self.assertTrue(r.logged("[PALISK] An error occurred while downloading the files."), "translated (en-US)")
 
     def test_tampered_file_gives_minus_13(self):
         with Scenario("tampered") as s:

@@ -86,7 +86,8 @@ class Install(unittest.TestCase):
             self.assertFalse(any(p.endswith("Installer.exe") for p in r.paths()), "nothing downloaded")
             self.assertEqual([], reports(r), "no report for the space check")
             self.assertTrue(r.logged("Available space check failed: CheckAvailableSpace error = 8"))
-            self.assertTrue(any("Not enough free space on drive [" in m for m in r.messages()), r.messages())
+            self.assertTrue(any("Not enough free space on drive C:\\. Please free " in m for m in r.messages()),
+                            r.messages())
 
     def test_keep_settings_copies_the_installed_configuration(self):
         with Scenario("keep") as s:

@@ -9,6 +9,7 @@
 
 #include "framework/module_path.h"
 #include "installer/palisk/command_line.h"
+#include "installer/palisk/glossel_client.h"
 #include "installer/palisk/launch_parameters.h"
 #include "installer/palisk/installer_launch.h"
 #include "installer/palisk/os_info.h"
@@ -184,6 +185,8 @@ uint32_t RunPalisk(const wchar_t* ownCommandLine) {
     run.baseUrl = location.baseUrl;
     run.language = location.language;
     run.dictionaryFolder = ChooseDictionaryFolder(run.language);                  // 12
+    GlosselHandle glossel;  // the run's own use of the client: Glossel stays loaded
+    glossel->SetDictionaryFolder(run.dictionaryFolder.c_str());
 
     run.result = RunKit(run);                                                     // 13-19
     HandResultOn(run);                                                            // 20

@@ -8,6 +8,7 @@
 
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
+#include "installer/palisk/glossel_client.h"
 #include "installer/palisk/productconfig.h"
 #include "installer/palisk/xml_document.h"
 #include "logging/binary_logger.h"
@@ -128,8 +129,13 @@ void DetectOldVersions(ProductInformation& product, const std::wstring& workingF
   if (document.SelectText(L"//root/operations/value[@var=\"Localization\"]", localization) == S_OK) {
     language = localization;
   }
-  // The dictionary folder of that language goes to the Glossel client once it is part of
-  // Palisk; until then only the run's language changes.
+  const std::wstring folder =
+      ov::JoinPath(ov::JoinPath(ov::FolderOf(ov::ModuleFilePath(nullptr)), L"lang"), language.c_str());
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    GlosselHandle client;
+    client->SetDictionaryFolder(folder.c_str());
+  }
 }
 
 std::wstring ShortfallText(uint64_t freeBytes, int64_t minimumMb) {
@@ -154,17 +160,10 @@ uint32_t CheckAvailableSpace(wchar_t (&path)[260], bool silent, int64_t minimumM
   GetDiskFreeSpaceExW(path, &available, &total, &free);
   if (available.QuadPart >= static_cast<uint64_t>(minimumMb) * 1048576ULL) return 0;
   const std::wstring shortfall = ShortfallText(available.QuadPart, minimumMb);
-  // Translated and formatted by the Glossel client once it is part of Palisk; until then the
-  // raw token, with its arguments filled the way the client's Format fills them.
-  const wchar_t* token = L"_LSNot enough free space on drive [%1]. Please free [%2] MB.";
-  const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(path), reinterpret_cast<DWORD_PTR>(shortfall.c_str())};
-  wchar_t* formatted = nullptr;
-  std::wstring message = token;
-  if (FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER, token,
-                     0, 0, reinterpret_cast<LPWSTR>(&formatted), 0, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments))) != 0) {
-    message = formatted;
-    LocalFree(formatted);
-  }
+  const std::wstring translated = Translate(L"_LSNot enough free space on drive [%1]. Please free [%2] MB.");
+  ov::StringT formatted;
+  GlosselClient::Format(formatted, translated.c_str(), static_cast<const wchar_t*>(path), shortfall.c_str());
+  const std::wstring message = formatted.c_str();
   // Until the popups are part of Palisk, a visible run logs the message as a silent one does.
   (void)silent;
   (void)configuration;

@@ -7,6 +7,7 @@
 
 #include "framework/module_path.h"
 #include "installer/palisk/command_line.h"
+#include "installer/palisk/glossel_client.h"
 #include "installer/palisk/xml_document.h"
 #include "logging/binary_logger.h"
 #include "logging/log_binding.h"
@@ -417,8 +418,7 @@ int32_t CProductConfig::GetProductInformation(ProductInformation& information) {
 
 std::wstring CProductConfig::GetProductDisplayName() const {
   if (!m_product.manufacturer.IsEmpty()) return m_product.manufacturer.c_str();
-  // Translated by the Glossel client once it is part of Palisk; the raw token until then.
-  return L"_LSOrvaneLS_";
+  return palisk::Translate(L"_LSOrvaneLS_");
 }
 
 int32_t CProductConfig::DownloadFiles() {
@@ -485,13 +485,14 @@ int32_t CProductConfig::ReportStatus(int stateId, int error, const std::wstring&
 }
 
 void CProductConfig::ShowDownloadError(int error, const std::wstring& taskId) {
-  const wchar_t* text =
+  const wchar_t* token =
       error == CFileDownloader::kNotValid
           ? L"_LSAfter performing the integrity check for downloaded files we detected an issue. Please download and "
             L"try again and if the issue persists contact the system administrator.LS_"
           : L"_LSAn error occured while downloading the filesLS_";
+  const std::wstring text = palisk::Translate(token);
   // Until the popups are part of Palisk, a visible run logs the text as a silent one does.
-  PALISK_LOG(kError, L"[PALISK] %s", text);
+  PALISK_LOG(kError, L"[PALISK] %s", text.c_str());
   ReportInstallProgress(5, error);
   ReportStatus(211, error, taskId);
 }

@@ -1,0 +1,48 @@
+// GlosselClient: the one place in Palisk that talks to Glossel. It loads Glossel.dll on first
+// use (again after a failure), translates tokens with the selector "palisk" and formats
+// messages with numbered arguments. Without Glossel the raw tokens are shown.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/guarded_string.h"
+#include "framework/plugin.h"
+#include "framework/shared_instance.h"
+#include "libheaders/glossel.h"
+
+class GlosselClient {
+ public:
+  GlosselClient() = default;
+  ~GlosselClient() { Unload(); }
+  GlosselClient(const GlosselClient&) = delete;
+  GlosselClient& operator=(const GlosselClient&) = delete;
+
+  const ov::StringT& Translate(ov::StringT& out, const wchar_t* text, const wchar_t* selector = L"palisk");
+  // 0, or 50 when the interface came from a component manager.
+  int SetDictionaryFolder(const wchar_t* folder);
+  // "[" and "]" removed, then %1, %2... filled from the wide-string arguments.
+  static const wchar_t* Format(ov::StringT& out, const wchar_t* format, ...);
+  bool EnsureLoaded();
+  void Unload();
+  bool Loaded() const { return m_active != nullptr; }
+
+ private:
+  void Lock();
+  void Unlock() { InterlockedExchange(&m_lock, 0); }
+
+  ov::ServPlugin<IGlossel> m_served{L"Glossel"};
+  ov::StringT m_name = L"Glossel";
+  ov::ExportedPlugin<IGlosselEx> m_plugin;
+  IPluginHost* m_host = nullptr;
+  IGlosselCommon* m_active = nullptr;
+  bool m_fromManager = false;
+  LONG m_lock = 0;
+  ov::StringT m_folder;
+};
+
+using GlosselHandle = ov::SharedHandle<GlosselClient>;
+
+namespace palisk {
+// The translation of `token` through the process's client (raw when Glossel is missing).
+std::wstring Translate(const wchar_t* token);
+}  // namespace palisk
