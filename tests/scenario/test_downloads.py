@@ -72,6 +72,20 @@ class DownloadPhase(unittest.TestCase):
             self.assertEqual(3, r.paths("http").count("/kits/1.0.0/x64/Installer.exe"), "retry_fail attempts")
             self.assertTrue(r.logged("[PALISK] An error occurred while downloading the files."), "translated (en-US)")
 
+    def test_texts_in_the_language_of_the_url_and_raw_without_glossel(self):
+        from scenario import codec
+        with Scenario("language") as s:
+            s.serve(rules=[{"path": "Installer.exe$", "status": 404}])
+            s.build_kit()
+            r = s.run(agent_name="Setup[%s].exe" % codec.encode_url(s.base_url() + "?lang=fr-FR"))
+            self.assertEqual(100404, r.exit_code)
+            self.assertTrue(r.logged("[PALISK] Une erreur s'est produite lors du t\u00e9l\u00e9chargement des fichiers."),
+                            r.messages())
+            os.remove(os.path.join(s.dist, "Glossel.dll"))
+            r = s.run(agent_name="Setup[%s].exe" % codec.encode_url(s.base_url() + "?lang=fr-FR"))
+            self.assertEqual(100404, r.exit_code, "the run goes on without Glossel")
+            self.assertTrue(r.logged("[PALISK] _LSAn error occured while downloading the filesLS_"), r.messages())
+
     def test_tampered_file_gives_minus_13(self):
         with Scenario("tampered") as s:
             s.build_kit(breaks=["tamper-file:test_installer.ini"])
