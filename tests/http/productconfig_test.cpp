@@ -179,6 +179,26 @@ TEST_F(Kit, ProxySettingsAndFlagsFromTheConfiguration) {
   EXPECT_EQ(CHypraWrapper::kDirect, config.Downloader().Http().ProxyMode());
 }
 
+TEST_F(Kit, DescriptorEntriesCommentsUrlsAndDotDot) {
+  CProductConfig config;
+  CreateDirectoryW((folder_.Path() + L"\\work").c_str(), nullptr);
+  ASSERT_EQ(0, config.SetData(folder_.Path() + L"\\work", L"", L"", CProductConfig::kArch64, false, true, L""));
+  const std::wstring data = folder_.Path() + L"\\data.xml";
+  WriteTextFile(data,
+                "<root><files><!-- a comment -->text<file name=\"a/b.txt\" size=\"3\" url=\"http://elsewhere.test/x?y=1\"/>"
+                "<file md5=\"no name\"/><other name=\"c.txt\" required=\"False\"/></files></root>");
+  ASSERT_EQ(0, config.LoadKitData(data));
+  const auto& entries = config.Downloader().Entries();
+  ASSERT_EQ(2u, entries.size()) << "the comment, the text and the entry without a name are skipped";
+  EXPECT_EQ(L"http://elsewhere.test/x?y=1", std::wstring(entries[0].url.c_str())) << "the url attribute as given";
+  EXPECT_EQ(Work(L"x64\\a\\b.txt"), std::wstring(entries[0].finalPath.c_str()));
+  EXPECT_EQ(Work(L"x64\\c.txt"), std::wstring(entries[1].finalPath.c_str())) << "any element name is an entry";
+  WriteTextFile(data, "<root><files><file name=\"ok.txt\"/><file name=\"sub/x..y/z.txt\"/></files></root>");
+  EXPECT_EQ(1, config.LoadKitData(data)) << "\"..\" anywhere in a name";
+  WriteTextFile(data, "<root><nofiles/></root>");
+  EXPECT_NE(0, config.LoadKitData(data));
+}
+
 TEST(ProxyPassword, DecryptsWhatTheKitToolEncrypted) {
   // kittool.py encrypt-proxy-pass s3cret
   EXPECT_EQ(L"s3cret", CFileDownloader::DecryptProxyPassword(L"64FWFRXjHR8="));
