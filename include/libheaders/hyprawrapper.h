@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "framework/module_path.h"
+#include "framework/utf8.h"
 #include "installer/palisk/proxy_discovery.h"
 #include "libheaders/downloadstatus.h"
 #include "libheaders/hypra.h"
@@ -24,21 +25,7 @@ namespace hyprawrapper_detail {
 constexpr char kLogSource[] = "hyprawrapper.h";
 constexpr char kUtilsLogSource[] = "utils.cpp";
 
-inline std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr, nullptr);
-  return utf8;
-}
-
-inline std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return wide;
-}
+using ov::ToUtf8;
 
 }  // namespace hyprawrapper_detail
 
@@ -86,7 +73,7 @@ inline bool SplitUrl(const std::wstring& url, std::wstring& scheme, std::wstring
 inline std::string PercentEncode(const std::wstring& text) {
   static const char digits[] = "0123456789ABCDEF";
   std::string encoded;
-  for (unsigned char c : hyprawrapper_detail::Utf8(text)) {
+  for (unsigned char c : hyprawrapper_detail::ToUtf8(text)) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '/' ||
         c == '-' || c == '~' || c == '_') {
       encoded += static_cast<char>(c);
@@ -314,11 +301,11 @@ inline void CHypraWrapper::ApplyProxy(const palisk::ProxyRecord& proxy) {
   } else {
     char port[16];
     std::snprintf(port, sizeof port, ":%i", static_cast<int>(proxy.port));
-    m_options.proxy = hyprawrapper_detail::Utf8(proxy.host) + port;
+    m_options.proxy = hyprawrapper_detail::ToUtf8(proxy.host) + port;
   }
   m_options.proxyAuth = proxy.user.empty()
                             ? std::string(":")
-                            : hyprawrapper_detail::Utf8(proxy.user) + ":" + hyprawrapper_detail::Utf8(proxy.password);
+                            : hyprawrapper_detail::ToUtf8(proxy.user) + ":" + hyprawrapper_detail::ToUtf8(proxy.password);
 }
 
 inline int CHypraWrapper::Apply(int32_t id, const char* name, const void* value, const std::string& shown,
@@ -352,7 +339,7 @@ inline uint32_t CHypraWrapper::Run() {
   int lastError = 0;
   if (!o.localFile.empty()) {
     Apply(HYPRA_OPT_GenReport_LocalFile_W, "HYPRA_OPT_GenReport_LocalFile_W", o.localFile.c_str(),
-          hyprawrapper_detail::Utf8(o.localFile), lastError);
+          hyprawrapper_detail::ToUtf8(o.localFile), lastError);
   } else {
     HypraWriteFn write = o.write != nullptr ? o.write : &WriteToResult;
     void* writeContext = o.write != nullptr ? o.writeContext : &m_result;
@@ -425,8 +412,8 @@ inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* lo
   if (url == nullptr || !SplitUrl(url, scheme, host, port, path)) return ERROR_FUNCTION_FAILED;
   char portText[16];
   std::snprintf(portText, sizeof portText, ":%d", static_cast<int>(port));
-  const std::string server = hyprawrapper_detail::Utf8(host) + portText;
-  const std::string requestPath = "/" + hyprawrapper_detail::Utf8(path);
+  const std::string server = hyprawrapper_detail::ToUtf8(host) + portText;
+  const std::string requestPath = "/" + hyprawrapper_detail::ToUtf8(path);
   const bool https = _wcsicmp(scheme.c_str(), L"https") == 0;
   const std::wstring file = localFile != nullptr ? localFile : L"";
   const std::wstring text = body != nullptr ? body : L"";

@@ -7,6 +7,7 @@
 #include <cwctype>
 
 #include "framework/module_path.h"
+#include "framework/utf8.h"
 #include "logging/log_binding.h"
 #include "tinyxml.h"
 
@@ -48,21 +49,8 @@ std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::
 
 bool IsReferenceChar(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9'); }
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
+using ov::FromUtf8;
+using ov::ToUtf8;
 
 }  // namespace
 
@@ -368,7 +356,7 @@ void CGlossel::OnSettingsChanged(int what) {
 bool CGlossel::GetAllowedLanguages(std::vector<std::wstring>& allowed) {
   EnterCriticalSection(&m_allowedLock);
   if (!m_allowedRead) {
-    const std::string path = Utf8(GlosselFolder() + L"lang\\langconfig.xml");
+    const std::string path = ToUtf8(GlosselFolder() + L"lang\\langconfig.xml");
     TiXmlDocument document;
     unsigned status = 0;
     if (!document.LoadFile(path.c_str())) {
@@ -387,7 +375,7 @@ bool CGlossel::GetAllowedLanguages(std::vector<std::wstring>& allowed) {
       } else {
         for (TiXmlElement* e = lang; e != nullptr; e = e->NextSiblingElement()) {
           const char* name = e->Attribute("name");
-          if (name != nullptr && *name != 0) m_allowedLanguages.push_back(Wide(name));
+          if (name != nullptr && *name != 0) m_allowedLanguages.push_back(FromUtf8(name));
         }
       }
     }
@@ -518,9 +506,9 @@ int CGlossel::FormatDate(std::string& out, const tm* time, const char* format, s
       case 'B': {
         if (time->tm_mon < 0 || time->tm_mon > 11) return ERROR_INVALID_PARAMETER;
         ov::StringT translated;
-        const std::wstring month = Wide(kMonths[time->tm_mon]);
+        const std::wstring month = FromUtf8(kMonths[time->tm_mon]);
         if (GetString(month.c_str(), L"console", translated) != 0) translated = month.c_str();
-        out += Utf8(translated.c_str());
+        out += ToUtf8(translated.c_str());
         break;
       }
       case 'Y':

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "framework/utf8.h"
+
 namespace RovEveduzodi {
 namespace BinaryLogger {
 namespace {
@@ -59,15 +61,7 @@ std::wstring DefaultFolder() {
 
 }  // namespace
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], n,
-                      nullptr, nullptr);
-  return utf8;
-}
+std::string ToUtf8(const std::wstring& text) { return ov::ToUtf8(text); }
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[64];

@@ -11,6 +11,7 @@
 
 #include "framework/crypt_base64.h"
 #include "framework/scoped_handle.h"
+#include "framework/utf8.h"
 #include "logging/binary_logger.h"
 
 namespace palisk {
@@ -38,14 +39,6 @@ uint32_t U32At(const uint8_t* at) {
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
   return text;
-}
-
-std::wstring Utf8ToWide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return wide;
 }
 
 }  // namespace
@@ -180,7 +173,7 @@ std::wstring DecodeSourceUrl(const std::wstring& encoded) {
   std::vector<uint8_t> bytes;
   if (base64.Decode(utf8, bytes) != 0) return std::wstring();
   bytes.push_back(0);
-  return Utf8ToWide(reinterpret_cast<const char*>(bytes.data()));
+  return ov::FromUtf8(reinterpret_cast<const char*>(bytes.data()));
 }
 
 std::wstring SourceFromPath(std::wstring path, const std::wstring& parentCommandLine) {

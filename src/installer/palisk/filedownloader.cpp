@@ -8,6 +8,7 @@
 #include "framework/crypt_base64.h"
 #include "framework/crypt_blowfish.h"
 #include "framework/module_path.h"
+#include "framework/utf8.h"
 #include "installer/palisk/statusmanagerimpl.h"
 #include "logging/binary_logger.h"
 #include "logging/log_binding.h"
@@ -31,23 +32,6 @@ std::string AssembleKey() {
     key += static_cast<char>(c);
   }
   return key;
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const char* utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  if (n <= 1) return std::wstring();
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &out[0], n);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -108,7 +92,7 @@ std::wstring CFileDownloader::DecryptProxyPassword(const std::wstring& encrypted
   if (encrypted.empty()) return std::wstring();
   Crypt::Base64ObjectImplementation base64;
   std::vector<uint8_t> cipher;
-  if (base64.Decode(Utf8(encrypted), cipher) != 0) return std::wstring();
+  if (base64.Decode(ov::ToUtf8(encrypted), cipher) != 0) return std::wstring();
   Crypt::BlowfishObjectImplementation blowfish;
   const std::string key = AssembleKey();
   blowfish.SetKey(reinterpret_cast<const uint8_t*>(key.data()), static_cast<uint32_t>(key.size()));
@@ -116,7 +100,7 @@ std::wstring CFileDownloader::DecryptProxyPassword(const std::wstring& encrypted
   // Block by block; a trailing partial block cannot come from the encrypting side.
   if (blowfish.Decrypt(cipher.data(), static_cast<uint32_t>(cipher.size() / 8 * 8), plain) != 0) return std::wstring();
   plain.push_back(0);
-  return Wide(reinterpret_cast<const char*>(plain.data()));
+  return ov::FromUtf8(reinterpret_cast<const char*>(plain.data()));
 }
 
 void CFileDownloader::SetProxy(const wchar_t* host, uint32_t port, const wchar_t* user,

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "framework/module_path.h"
+#include "framework/utf8.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/xml_document.h"
@@ -225,10 +226,7 @@ int32_t CProductConfig::ResolveDownloadLink(std::wstring& link) {
     token.erase(lineEnd);
   }
   if (token.empty()) return 0;
-  const int n = MultiByteToWideChar(CP_UTF8, 0, token.data(), static_cast<int>(token.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, token.data(), static_cast<int>(token.size()), &wide[0], n);
-  link = palisk::UrlJoin(link, wide);
+  link = palisk::UrlJoin(link, ov::FromUtf8(token));
   PALISK_LOG(kInfo, L"Palisk download link = \"%s\".", link.c_str());
   return 0;
 }

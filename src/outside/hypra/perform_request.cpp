@@ -9,6 +9,7 @@
 
 #include "framework/scoped_handle.h"
 #include "framework/scoped_winhttp.h"
+#include "framework/utf8.h"
 #include "outside/hypra/hypra_request.h"
 
 namespace hypra {
@@ -20,21 +21,8 @@ constexpr DWORD kIgnoreAllCertificateErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | 
                                               SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                                               SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr, nullptr);
-  return utf8;
-}
+using ov::FromUtf8;
+using ov::ToUtf8;
 
 std::string Base64(const std::string& data) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -90,7 +78,7 @@ void ReportHeaders(HINTERNET request, const RequestOptions& o) {
   while (at < raw.size()) {
     size_t end = raw.find(L"\r\n", at);
     if (end == std::wstring::npos) end = raw.size();
-    const std::string line = Utf8(raw.substr(at, end - at));
+    const std::string line = ToUtf8(raw.substr(at, end - at));
     at = end + 2;
     if (line.empty()) continue;
     if (first) {
@@ -148,13 +136,13 @@ class BodySink {
 int PerformRequest(const RequestOptions& o) {
   const size_t colon = o.server.rfind(':');
   if (colon == std::string::npos || colon == 0) return kHypraBadOptions;
-  const std::wstring host = Wide(o.server.substr(0, colon));
+  const std::wstring host = FromUtf8(o.server.substr(0, colon));
   const unsigned long port = std::strtoul(o.server.c_str() + colon + 1, nullptr, 10);
   if (port == 0 || port > 65535) return kHypraBadOptions;
 
-  const std::wstring proxy = Wide(o.proxy);
+  const std::wstring proxy = FromUtf8(o.proxy);
   ov::ScopedInternet session(WinHttpOpen(
-      Wide(o.userAgent).c_str(), proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+      FromUtf8(o.userAgent).c_str(), proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
       proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session.IsValid()) return WinHttpError();
   // Every wait is bounded: WinHTTP's receive-response wait is infinite unless set.
@@ -166,7 +154,7 @@ int PerformRequest(const RequestOptions& o) {
 
   ov::ScopedInternet connection(WinHttpConnect(session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
   if (!connection.IsValid()) return WinHttpError();
-  ov::ScopedInternet request(WinHttpOpenRequest(connection.Get(), Wide(o.method).c_str(), Wide(o.path).c_str(),
+  ov::ScopedInternet request(WinHttpOpenRequest(connection.Get(), FromUtf8(o.method).c_str(), FromUtf8(o.path).c_str(),
                                                 nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                 o.useHttps ? WINHTTP_FLAG_SECURE : 0));
   if (!request.IsValid()) return WinHttpError();
@@ -185,19 +173,19 @@ int PerformRequest(const RequestOptions& o) {
     const size_t separator = line.find(':');
     // "Name:" with no value asks for no such header (WinHTTP adds no Expect of its own).
     if (separator == std::string::npos || line.find_first_not_of(' ', separator + 1) == std::string::npos) continue;
-    headers += Wide(line) + L"\r\n";
+    headers += FromUtf8(line) + L"\r\n";
   }
   const size_t proxySeparator = o.proxyAuth.find(':');
   const std::string proxyUser = proxySeparator == std::string::npos ? o.proxyAuth : o.proxyAuth.substr(0, proxySeparator);
   const std::string proxyPassword = proxySeparator == std::string::npos ? "" : o.proxyAuth.substr(proxySeparator + 1);
   const bool proxyCredentials = !proxy.empty() && !proxyUser.empty();
   if (proxyCredentials) {
-    WinHttpSetCredentials(request.Get(), WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC, Wide(proxyUser).c_str(),
-                          Wide(proxyPassword).c_str(), nullptr);
+    WinHttpSetCredentials(request.Get(), WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC, FromUtf8(proxyUser).c_str(),
+                          FromUtf8(proxyPassword).c_str(), nullptr);
     // Wine's WinHTTP does not answer a proxy's 407 on a CONNECT tunnel; the header is sent
     // up front instead (Windows needs no such help and does not get it).
     if (o.useHttps && RunningUnderWine()) {
-      headers += L"Proxy-Authorization: Basic " + Wide(Base64(proxyUser + ":" + proxyPassword)) + L"\r\n";
+      headers += L"Proxy-Authorization: Basic " + FromUtf8(Base64(proxyUser + ":" + proxyPassword)) + L"\r\n";
     }
   }
   std::string body;

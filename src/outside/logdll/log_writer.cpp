@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "framework/utf8.h"
+
 namespace logdll {
 namespace {
 
@@ -55,16 +57,6 @@ std::wstring FormatMessageText(const wchar_t* format, va_list args) {
     }
     buffer.resize(buffer.size() * 2);
   }
-}
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], n,
-                      nullptr, nullptr);
-  return utf8;
 }
 
 }  // namespace
@@ -148,7 +140,7 @@ int LogWriter::Write(int indentChange, uint32_t level, HMODULE module, const wch
   SYSTEMTIME now;
   GetLocalTime(&now);
   const std::string line =
-      ToUtf8(FormatLine(now, GetCurrentProcessId(), GetCurrentThreadId(), level,
+      ov::ToUtf8(FormatLine(now, GetCurrentProcessId(), GetCurrentThreadId(), level,
                         ModuleName(module), depth, scope, FormatMessageText(format, args))) +
       "\r\n";
 
