@@ -42,7 +42,7 @@ TEST(SyncRWLock, WaitingWriterGoesBeforeNewReaders) {
     lock.UnlockWrite(0);
   });
   while (stage != 1) Sleep(1);
-  Sleep(100);  // the writer is waiting now
+  Sleep(300);  // the writer is waiting now
   std::thread reader([&] {
     stage = 2;
     lock.LockRead(0);  // must wait behind the writer
@@ -50,7 +50,7 @@ TEST(SyncRWLock, WaitingWriterGoesBeforeNewReaders) {
     lock.UnlockRead(0);
   });
   while (stage != 2) Sleep(1);
-  Sleep(100);
+  Sleep(300);
   EXPECT_TRUE(order.empty()) << "neither may run while the first reader reads";
   lock.UnlockRead(0);
   writer.join();
