@@ -172,7 +172,9 @@ class CHypraWrapper {
                     RequestContext* context);
   void ApplyProxy(const palisk::ProxyRecord& proxy);
   uint32_t Run();
-  int Apply(int32_t id, const char* name, const void* value, const std::string& shown, int& lastError);
+  // How a refused option's value is written in its log line.
+  enum class Shown { kText, kWideText, kNumber, kPointer, kNothing };
+  int Apply(int32_t id, const char* name, const void* value, Shown shown, int& lastError);
 
   static size_t WriteToResult(const void* data, size_t size, size_t count, void* context);
   static void ParseStatusLine(const char* name, const char* value, void* context);
@@ -308,17 +310,25 @@ inline void CHypraWrapper::ApplyProxy(const palisk::ProxyRecord& proxy) {
                             : hyprawrapper_detail::ToUtf8(proxy.user) + ":" + hyprawrapper_detail::ToUtf8(proxy.password);
 }
 
-inline int CHypraWrapper::Apply(int32_t id, const char* name, const void* value, const std::string& shown,
-                                int& lastError) {
+inline int CHypraWrapper::Apply(int32_t id, const char* name, const void* value, Shown shown, int& lastError) {
   using hyprawrapper_detail::kLogSource;
   const int result = m_request->SetOption(id, value);
-  if (result != 0) {
-    lastError = result;
-    if (name != nullptr) {
-      PALISK_LOG(RovEveduzodi::BinaryLogger::kWarning, L"Hypra : Failed to set %S - option value = %S [error = %d]",
-                 name, shown.c_str(), result);
-    }
+  if (result == 0) return 0;
+  lastError = result;
+  if (shown == Shown::kNothing) return result;
+  // Written only when refused: the common path formats nothing.
+  std::string text;
+  char buffer[24];
+  switch (shown) {
+    case Shown::kText: text = value != nullptr ? static_cast<const char*>(value) : "<null>"; break;
+    case Shown::kWideText: text = hyprawrapper_detail::ToUtf8(static_cast<const wchar_t*>(value)); break;
+    case Shown::kNumber: text = std::to_string(*static_cast<const uint32_t*>(value)); break;
+    default:
+      std::snprintf(buffer, sizeof buffer, "0x%p", value);
+      text = buffer;
   }
+  PALISK_LOG(RovEveduzodi::BinaryLogger::kWarning, L"Hypra : Failed to set %S - option value = %S [error = %d]", name,
+             text.c_str(), result);
   return result;
 }
 
@@ -328,68 +338,56 @@ inline uint32_t CHypraWrapper::Run() {
   if (m_request == nullptr) return 21;
   Options& o = m_options;
   m_result = RequestResult();
-  auto pointer = [](const void* p) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%p", p);
-    return std::string(text);
-  };
-  auto number = [](uint32_t v) { return std::to_string(v); };
-  auto text = [](const char* t) { return t != nullptr ? std::string(t) : std::string("<null>"); };
+  const auto fn = [](auto callback) { return reinterpret_cast<const void*>(callback); };
 
   int lastError = 0;
   if (!o.localFile.empty()) {
-    Apply(HYPRA_OPT_GenReport_LocalFile_W, "HYPRA_OPT_GenReport_LocalFile_W", o.localFile.c_str(),
-          hyprawrapper_detail::ToUtf8(o.localFile), lastError);
+    Apply(HYPRA_OPT_GenReport_LocalFile_W, "HYPRA_OPT_GenReport_LocalFile_W", o.localFile.c_str(), Shown::kWideText,
+          lastError);
   } else {
     HypraWriteFn write = o.write != nullptr ? o.write : &WriteToResult;
     void* writeContext = o.write != nullptr ? o.writeContext : &m_result;
-    Apply(HYPRA_OPT_GenReport_WriteFn, "HYPRA_OPT_GenReport_WriteFn", reinterpret_cast<const void*>(write),
-          pointer(reinterpret_cast<const void*>(write)), lastError);
-    Apply(HYPRA_OPT_GenReport_WriteFnCtx, "HYPRA_OPT_GenReport_WriteFnCtx", writeContext, pointer(writeContext),
-          lastError);
+    Apply(HYPRA_OPT_GenReport_WriteFn, "HYPRA_OPT_GenReport_WriteFn", fn(write), Shown::kPointer, lastError);
+    Apply(HYPRA_OPT_GenReport_WriteFnCtx, "HYPRA_OPT_GenReport_WriteFnCtx", writeContext, Shown::kPointer, lastError);
   }
   HypraHeaderFn header = o.header != nullptr ? o.header : &ParseStatusLine;
   void* headerContext = o.header != nullptr ? o.headerContext : &m_result;
-  Apply(HYPRA_OPT_GenReport_HeaderFn, "HYPRA_OPT_GenReport_HeaderFn", reinterpret_cast<const void*>(header),
-        pointer(reinterpret_cast<const void*>(header)), lastError);
-  Apply(HYPRA_OPT_GenReport_HeaderFnCtx, "HYPRA_OPT_GenReport_HeaderFnCtx", headerContext, pointer(headerContext),
-        lastError);
+  Apply(HYPRA_OPT_GenReport_HeaderFn, "HYPRA_OPT_GenReport_HeaderFn", fn(header), Shown::kPointer, lastError);
+  Apply(HYPRA_OPT_GenReport_HeaderFnCtx, "HYPRA_OPT_GenReport_HeaderFnCtx", headerContext, Shown::kPointer, lastError);
   if (o.progress != nullptr) {
-    Apply(HYPRA_OPT_GenReport_ProgressFn, "HYPRA_OPT_GenReport_ProgressFn", reinterpret_cast<const void*>(o.progress),
-          pointer(reinterpret_cast<const void*>(o.progress)), lastError);
-    Apply(HYPRA_OPT_GenReport_ProgressFnCtx, "HYPRA_OPT_GenReport_ProgressFnCtx", o.progressContext,
-          pointer(o.progressContext), lastError);
+    Apply(HYPRA_OPT_GenReport_ProgressFn, "HYPRA_OPT_GenReport_ProgressFn", fn(o.progress), Shown::kPointer, lastError);
+    Apply(HYPRA_OPT_GenReport_ProgressFnCtx, "HYPRA_OPT_GenReport_ProgressFnCtx", o.progressContext, Shown::kPointer,
+          lastError);
   }
-  Apply(HYPRA_OPT_UseCURL, "HYPRA_OPT_UseCURL", &o.useCurl, number(o.useCurl), lastError);
+  Apply(HYPRA_OPT_UseCURL, "HYPRA_OPT_UseCURL", &o.useCurl, Shown::kNumber, lastError);
   if (o.emptyExpect) {
-    Apply(HYPRA_OPT_GenReport_HttpHeader_A, "HYPRA_OPT_GenReport_HttpHeader_A", "Expect:", "Expect:", lastError);
+    Apply(HYPRA_OPT_GenReport_HttpHeader_A, "HYPRA_OPT_GenReport_HttpHeader_A", "Expect:", Shown::kText, lastError);
   }
   if (o.maxStatusContinue != 0) {
     Apply(HYPRA_OPT_GenReport_MaxStatusContinue, "HYPRA_OPT_GenReport_MaxStatusContinue", &o.maxStatusContinue,
-          number(o.maxStatusContinue), lastError);
+          Shown::kNumber, lastError);
   }
-  Apply(HYPRA_OPT_GenReport_Method, "HYPRA_OPT_GenReport_Method", o.method, text(o.method), lastError);
-  Apply(HYPRA_OPT_GenReport_Server, "HYPRA_OPT_GenReport_Server", o.server.c_str(), o.server, lastError);
-  const char* path = o.path.empty() ? "/" : o.path.c_str();
-  Apply(HYPRA_OPT_GenReport_Url, "HYPRA_OPT_GenReport_Url", path, path, lastError);
-  Apply(HYPRA_OPT_Proxy, "HYPRA_OPT_Proxy", o.proxy.c_str(), o.proxy, lastError);
-  Apply(HYPRA_OPT_ProxyAuth, "HYPRA_OPT_ProxyAuth", o.proxyAuth.c_str(), o.proxyAuth, lastError);
-  Apply(HYPRA_OPT_GenReport_UseHttps, "HYPRA_OPT_GenReport_UseHttps", &o.useHttps, number(o.useHttps), lastError);
-  Apply(HYPRA_OPT_GenReport_VerifyHttps, "HYPRA_OPT_GenReport_VerifyHttps", &o.verifyHttps, number(o.verifyHttps),
+  Apply(HYPRA_OPT_GenReport_Method, "HYPRA_OPT_GenReport_Method", o.method, Shown::kText, lastError);
+  Apply(HYPRA_OPT_GenReport_Server, "HYPRA_OPT_GenReport_Server", o.server.c_str(), Shown::kText, lastError);
+  Apply(HYPRA_OPT_GenReport_Url, "HYPRA_OPT_GenReport_Url", o.path.empty() ? "/" : o.path.c_str(), Shown::kText,
         lastError);
+  Apply(HYPRA_OPT_Proxy, "HYPRA_OPT_Proxy", o.proxy.c_str(), Shown::kText, lastError);
+  Apply(HYPRA_OPT_ProxyAuth, "HYPRA_OPT_ProxyAuth", o.proxyAuth.c_str(), Shown::kText, lastError);
+  Apply(HYPRA_OPT_GenReport_UseHttps, "HYPRA_OPT_GenReport_UseHttps", &o.useHttps, Shown::kNumber, lastError);
+  Apply(HYPRA_OPT_GenReport_VerifyHttps, "HYPRA_OPT_GenReport_VerifyHttps", &o.verifyHttps, Shown::kNumber, lastError);
   const uint32_t ignoreAll = o.verifyHttps ? 0 : 1;
-  Apply(HYPRA_OPT_HttpsIgnoreAll, "HYPRA_OPT_HttpsIgnoreAll", &ignoreAll, number(ignoreAll), lastError);
-  Apply(HYPRA_OPT_ConnectTimeout, "HYPRA_OPT_ConnectTimeout", &o.connectTimeout, number(o.connectTimeout), lastError);
-  Apply(HYPRA_OPT_IOTimeout, "HYPRA_OPT_IOTimeout", &o.ioTimeout, number(o.ioTimeout), lastError);
+  Apply(HYPRA_OPT_HttpsIgnoreAll, "HYPRA_OPT_HttpsIgnoreAll", &ignoreAll, Shown::kNumber, lastError);
+  Apply(HYPRA_OPT_ConnectTimeout, "HYPRA_OPT_ConnectTimeout", &o.connectTimeout, Shown::kNumber, lastError);
+  Apply(HYPRA_OPT_IOTimeout, "HYPRA_OPT_IOTimeout", &o.ioTimeout, Shown::kNumber, lastError);
   if (!o.userAgent.empty()) {
-    Apply(HYPRA_OPT_UserAgent, "HYPRA_OPT_UserAgent", o.userAgent.c_str(), o.userAgent, lastError);
+    Apply(HYPRA_OPT_UserAgent, "HYPRA_OPT_UserAgent", o.userAgent.c_str(), Shown::kText, lastError);
   }
-  Apply(HYPRA_OPT_GenReport_DisableCookie, "HYPRA_OPT_GenReport_DisableCookie", &o.disableCookies,
-        number(o.disableCookies), lastError);
+  Apply(HYPRA_OPT_GenReport_DisableCookie, "HYPRA_OPT_GenReport_DisableCookie", &o.disableCookies, Shown::kNumber,
+        lastError);
   if (std::string(o.method) == "POST") {
     for (const auto& field : o.formFields) {
       const HypraFormField record = {sizeof(HypraFormField), field.first.c_str(), field.second.c_str()};
-      Apply(HYPRA_OPT_GenReport_FormField, nullptr, &record, std::string(), lastError);
+      Apply(HYPRA_OPT_GenReport_FormField, nullptr, &record, Shown::kNothing, lastError);
     }
   }
   if (lastError != 0) {

@@ -84,9 +84,6 @@ template <class T>
 class SharedHandle {
  public:
   SharedHandle() { Acquire(); }
-  explicit SharedHandle(bool acquire) {
-    if (acquire) Acquire();
-  }
   SharedHandle(const SharedHandle&) = delete;
   SharedHandle& operator=(const SharedHandle&) = delete;
   ~SharedHandle() { Release(); }

@@ -11,6 +11,7 @@
 
 #include "framework/scoped_handle.h"
 #include "support/kit_server.h"
+#include "support/recording_listener.h"
 #include "support/test_support.h"
 
 namespace {
@@ -19,15 +20,7 @@ using testing_support::KitServer;
 using testing_support::ReadTextFile;
 using testing_support::ScopedTempFolder;
 
-std::string ReadBytes(const std::wstring& path) {
-  std::string bytes;
-  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.IsValid()) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  return bytes;
-}
+using testing_support::ReadBinaryFile;
 
 std::string BigFile() {
   std::string data;
@@ -70,7 +63,7 @@ class Http : public testing::Test {
 TEST_F(Http, GetsAFileWithTheRightRequest) {
   ASSERT_EQ(0u, wrapper_.SendRequest(server_.Url("http", Path(L"get", L"small.txt?fakeparam=1")).c_str(),
                                      File(L"small.txt").c_str(), nullptr, L""));
-  EXPECT_EQ("small file from the kit server\n", ReadBytes(File(L"small.txt")));
+  EXPECT_EQ("small file from the kit server\n", ReadBinaryFile(File(L"small.txt")));
   const nlohmann::json requests = server_.Requests(Tag("get"));
   ASSERT_EQ(1u, requests.size());
   const nlohmann::json& headers = requests[0]["headers"];
@@ -84,7 +77,7 @@ TEST_F(Http, PostsTheBodyAsAnEncodedJsonField) {
   const std::string tag = "/mgmt/status/post-" + std::to_string(GetCurrentProcessId());
   ASSERT_EQ(0u, wrapper_.SendRequest(server_.Url("http", std::wstring(tag.begin(), tag.end())).c_str(),
                                      File(L"tmp.txt").c_str(), nullptr, L"a /\u00e9"));
-  EXPECT_EQ("OK", ReadBytes(File(L"tmp.txt")));
+  EXPECT_EQ("OK", ReadBinaryFile(File(L"tmp.txt")));
   const nlohmann::json requests = server_.Requests(tag);
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ("POST", requests[0]["method"]);
@@ -95,7 +88,7 @@ TEST_F(Http, PostsTheBodyAsAnEncodedJsonField) {
 TEST_F(Http, HttpsToASelfSignedServer) {
   ASSERT_EQ(0u, wrapper_.SendRequest(server_.Url("https", Path(L"https", L"small.txt")).c_str(), File(L"s.txt").c_str(),
                                      nullptr, L""));
-  EXPECT_EQ("small file from the kit server\n", ReadBytes(File(L"s.txt")));
+  EXPECT_EQ("small file from the kit server\n", ReadBinaryFile(File(L"s.txt")));
   EXPECT_EQ("https", server_.Requests(Tag("https"))[0]["server"]);
 }
 
@@ -126,31 +119,15 @@ TEST_F(Http, ResetConnectionFails) {
   EXPECT_FALSE(testing_support::FileExists(File(L"r")));
 }
 
-class Progress : public DownloadStatus::IManager {
- public:
-  int OnBeginDownload(const DownloadStatus::FileIdentity&) override { ++begins; return 0; }
-  int OnDownloadProgress(const DownloadStatus::FileIdentity&, const DownloadStatus::ProgressPair& p) override {
-    total = p.total;
-    received += p.received;
-    return 0;
-  }
-  int OnFinishDownload(const DownloadStatus::FileIdentity&) override { return 0; }
-  int GetStatus(DownloadStatus::DownloadStatusInfo*) override { return 0; }
-  void SetTotal(uint32_t) override {}
-  void SetObserver(DownloadStatus::IObserver*) override {}
-  int begins = 0;
-  uint32_t total = 0;
-  uint32_t received = 0;
-};
-
 TEST_F(Http, ContentLengthReachesTheListenerAndProgressSumsToTheSize) {
-  Progress progress;
+  testing_support::RecordingListener progress;
   ASSERT_EQ(0u, wrapper_.SendRequest(server_.Url("http", Path(L"progress", L"big.bin")).c_str(), File(L"b").c_str(),
                                      &progress, L""));
   EXPECT_EQ(1, progress.begins);
-  EXPECT_EQ(1048576u, progress.total);
+  ASSERT_FALSE(progress.totals.empty());
+  EXPECT_EQ(1048576u, progress.totals.back());
   EXPECT_EQ(1048576u, progress.received);
-  EXPECT_EQ(BigFile(), ReadBytes(File(L"b")));
+  EXPECT_EQ(BigFile(), ReadBinaryFile(File(L"b")));
 }
 
 TEST_F(Http, FailingConfiguredProxyFallsBackToDirect) {
@@ -158,7 +135,7 @@ TEST_F(Http, FailingConfiguredProxyFallsBackToDirect) {
   ASSERT_EQ(0u, wrapper_.SendRequest(server_.Url("http", Path(L"fallback", L"small.txt")).c_str(), File(L"f").c_str(),
                                      nullptr, L""));
   EXPECT_EQ(CHypraWrapper::kDirect, wrapper_.ProxyMode());
-  EXPECT_EQ("small file from the kit server\n", ReadBytes(File(L"f")));
+  EXPECT_EQ("small file from the kit server\n", ReadBinaryFile(File(L"f")));
 }
 
 TEST_F(Http, AuthenticatingProxyCarriesHttpAndHttps) {
@@ -167,11 +144,11 @@ TEST_F(Http, AuthenticatingProxyCarriesHttpAndHttps) {
   const std::wstring http = L"http://origin.test:" + std::to_wstring(server_.Port("http")) + Path(L"via-proxy", L"small.txt");
   ASSERT_EQ(0u, wrapper_.SendRequest(http.c_str(), File(L"p").c_str(), nullptr, L""));
   EXPECT_EQ(CHypraWrapper::kConfigured, wrapper_.ProxyMode());
-  EXPECT_EQ("small file from the kit server\n", ReadBytes(File(L"p")));
+  EXPECT_EQ("small file from the kit server\n", ReadBinaryFile(File(L"p")));
   const std::wstring https =
       L"https://origin.test:" + std::to_wstring(server_.Port("https")) + Path(L"via-proxy-tls", L"small.txt");
   ASSERT_EQ(0u, wrapper_.SendRequest(https.c_str(), File(L"t").c_str(), nullptr, L""));
-  EXPECT_EQ("small file from the kit server\n", ReadBytes(File(L"t")));
+  EXPECT_EQ("small file from the kit server\n", ReadBinaryFile(File(L"t")));
   EXPECT_EQ("https", server_.Requests(Tag("via-proxy-tls"))[0]["server"]);
 }
 

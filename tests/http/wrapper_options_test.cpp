@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/scoped_handle.h"
+#include "support/recording_listener.h"
 
 namespace {
 
@@ -180,22 +181,7 @@ TEST_F(Wrapper, DefaultHeaderCallbackParsesTheStatusLine) {
   EXPECT_EQ(0u, wrapper_.LastResult().httpStatus);
 }
 
-class CountingListener : public DownloadStatus::IManager {
- public:
-  int OnBeginDownload(const DownloadStatus::FileIdentity&) override { ++begins; return 0; }
-  int OnDownloadProgress(const DownloadStatus::FileIdentity&, const DownloadStatus::ProgressPair& p) override {
-    totals.push_back(p.total);
-    received += p.received;
-    return 0;
-  }
-  int OnFinishDownload(const DownloadStatus::FileIdentity&) override { return 0; }
-  int GetStatus(DownloadStatus::DownloadStatusInfo*) override { return 0; }
-  void SetTotal(uint32_t) override {}
-  void SetObserver(DownloadStatus::IObserver*) override {}
-  int begins = 0;
-  uint32_t received = 0;
-  std::vector<uint32_t> totals;
-};
+using CountingListener = testing_support::RecordingListener;
 
 TEST_F(Wrapper, ListenerHearsContentLengthAndProgress) {
   recorder_.headers("HTTP/1.1 200 OK\t\ncontent-length\t300\nX-Other\t1");

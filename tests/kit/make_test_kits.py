@@ -42,14 +42,14 @@ def main(out):
         f.write(bytes(range(256)) * 4)
     product = {"manufacturer": "Orvane", "productname": "Endpoint", "retry_fail": 1}
     description = {}
-    for name, spec in KITS.items():
-        signer = spec.get("catalog")
+    for name, recipe in KITS.items():
+        signer = recipe.get("catalog")
         tree = os.path.join(out, name)
         kittool.build_kit(product, tree, "http://127.0.0.1:1/", os.path.join(PKI, "publisher.chain.pem"),
                           os.path.join(PKI, "publisher.key"), files_win32=source,
                           catalog_cert=os.path.join(PKI, signer + ".chain.pem") if signer else None,
                           catalog_key=os.path.join(PKI, signer + ".key") if signer else None,
-                          breaks=spec.get("breaks", ()))
+                          breaks=recipe.get("breaks", ()))
         folder = os.path.join(tree, "kits", "1.0.0", "win32")
         members = {}
         for member in ("Installer.exe", "readme.txt", "sub/Data.Bin"):

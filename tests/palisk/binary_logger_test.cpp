@@ -20,17 +20,7 @@ using testing_support::ScopedTempFolder;
 
 constexpr char kLogSource[] = "binary_logger_test.cpp";
 
-std::string ReadBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
-}
+using testing_support::ReadBinaryFile;
 
 std::vector<std::wstring> BinFiles(const std::wstring& folder) {
   std::vector<std::wstring> names;
@@ -90,7 +80,7 @@ TEST_F(LoggerInFolder, MessageFromAnotherThreadLandsInTheSharedPart) {
   std::thread([this] { logger_.Log(bl::kNotice, "worker.cpp", 77, L"%d", 5); }).join();
   const std::wstring shared = logger_.Folder() + L"\\" + logger_.BaseName() + L".0.bin";
   ASSERT_TRUE(FileExists(shared));
-  const std::string bytes = ReadBytes(shared);
+  const std::string bytes = ReadBinaryFile(shared);
 
   // Thread record first, then the message: header, level byte, "5", "worker.cpp", line.
   const size_t first = 16 + U32(bytes, 4);
@@ -123,7 +113,7 @@ TEST_F(LoggerInFolder, FinishJoinsThePartsInOrderAndDeletesThem) {
   EXPECT_EQ(logger_.BaseName() + L".bin", files[0]);
   EXPECT_EQ(0u, logger_.BaseName().find(L"[1.0.0.0].{"));
 
-  const binlog::ReadResult read = binlog::Parse(ReadBytes(result));
+  const binlog::ReadResult read = binlog::Parse(ReadBinaryFile(result));
   ASSERT_EQ("", read.error);
   std::vector<std::string> kinds;
   for (const binlog::Record& r : read.records) kinds.push_back(r.kind);
@@ -145,7 +135,7 @@ TEST_F(LoggerInFolder, SecondStartReplacesTheThreadsLoggerAndAddsAPart) {
   logger_.Start(L"second");
   logger_.Log(bl::kInfo, kLogSource, 1, L"after the second start");
   logger_.CloseThread();
-  const binlog::ReadResult read = binlog::Parse(ReadBytes(logger_.Finish()));
+  const binlog::ReadResult read = binlog::Parse(ReadBinaryFile(logger_.Finish()));
   ASSERT_EQ("", read.error);
   std::vector<std::string> names;
   for (const binlog::Record& r : read.records) {
@@ -167,7 +157,7 @@ TEST_F(LoggerInFolder, EveryEventKindRoundTripsThroughTheReader) {
   e->OnTaggedText("tagged");
   e->OnBlob({"name", {1, 2, 3}});
   logger_.CloseThread();
-  const binlog::ReadResult read = binlog::Parse(ReadBytes(logger_.Finish()));
+  const binlog::ReadResult read = binlog::Parse(ReadBinaryFile(logger_.Finish()));
   ASSERT_EQ("", read.error);
   ASSERT_GE(read.records.size(), 5u);
   const binlog::Record& process = read.records[1];

@@ -3,23 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/crypt_base64.h"
+#include "support/test_support.h"
+
 
 namespace {
 
 using palisk::CommandLineOptions;
 
-// Encodes like the kit tool: Base64 of the UTF-8 text, "/" written as "-".
-std::wstring Encode(const std::string& url) {
-  Crypt::Base64ObjectImplementation base64;
-  std::string text;
-  base64.Encode(url.data(), static_cast<uint32_t>(url.size()), text, true);
-  std::wstring wide(text.begin(), text.end());
-  for (wchar_t& c : wide) {
-    if (c == L'/') c = L'-';
-  }
-  return wide;
-}
+using testing_support::EncodeSourceUrl;
 
 TEST(CommandLineOptions, NamesValuesAndTheFirstArgument) {
   const CommandLineOptions options = CommandLineOptions::Parse(
@@ -71,14 +62,14 @@ TEST(CommandLineOptions, EveryRecognisedOptionReachesItsField) {
 
 TEST(EncodedUrl, DecodesDashesAsSlashesAndUtf8) {
   const std::string url = "http://kits.example:8080/kit?x=1&lang=fr-FR/\xC3\xA9t\xC3\xA9";
-  const std::wstring encoded = Encode(url);
+  const std::wstring encoded = EncodeSourceUrl(url);
   EXPECT_EQ(L"http://kits.example:8080/kit?x=1&lang=fr-FR/\u00e9t\u00e9", palisk::DecodeSourceUrl(encoded));
   EXPECT_EQ(L"", palisk::DecodeSourceUrl(L"not base64!"));
   EXPECT_EQ(L"", palisk::DecodeSourceUrl(L""));
 }
 
 TEST(ParentPath, UrlBetweenBracketsInTheCommandLinesSpelling) {
-  const std::wstring encoded = Encode("http://127.0.0.1:8000/Kits?lang=de-DE");
+  const std::wstring encoded = EncodeSourceUrl("http://127.0.0.1:8000/Kits?lang=de-DE");
   const std::wstring path = L"C:\\agents\\setup[" + encoded + L"].exe";
   std::wstring lowerPath = path;
   for (wchar_t& c : lowerPath) c = static_cast<wchar_t>(towlower(c));
@@ -94,7 +85,7 @@ TEST(ParentPath, UrlBetweenBracketsInTheCommandLinesSpelling) {
 TEST(KitLocation, SourceUrlEncKeepsItsLangPart) {
   LaunchParameters parameters;
   const palisk::KitLocation location = palisk::ResolveBaseUrlAndLanguage(
-      parameters, Encode("http://h/kit?lang=fr-FR"), L"");
+      parameters, EncodeSourceUrl("http://h/kit?lang=fr-FR"), L"");
   EXPECT_EQ(L"http://h/kit?lang=fr-FR", location.baseUrl);
   EXPECT_EQ(L"en-US", location.language);
 }
@@ -103,7 +94,7 @@ TEST(KitLocation, ConfigFileStopsEveryDerivation) {
   LaunchParameters parameters;
   parameters.configFile = L"C:\\kit\\installer.xml";
   const palisk::KitLocation location =
-      palisk::ResolveBaseUrlAndLanguage(parameters, Encode("http://h/kit"), L"");
+      palisk::ResolveBaseUrlAndLanguage(parameters, EncodeSourceUrl("http://h/kit"), L"");
   EXPECT_EQ(L"", location.baseUrl);
   EXPECT_EQ(L"en-US", location.language);
 }

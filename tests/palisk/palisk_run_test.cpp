@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/crypt_base64.h"
 #include "support/kit_server.h"
 #include "support/palisk_run.h"
 #include "support/test_support.h"
@@ -31,16 +30,7 @@ std::wstring BasicKitUrl() {
 
 std::string Narrow(const std::wstring& text) { return testing_support::WideToUtf8(text); }
 
-std::wstring Encode(const std::string& url) {
-  Crypt::Base64ObjectImplementation base64;
-  std::string text;
-  base64.Encode(url.data(), static_cast<uint32_t>(url.size()), text, true);
-  std::wstring wide(text.begin(), text.end());
-  for (wchar_t& c : wide) {
-    if (c == L'/') c = L'-';
-  }
-  return wide;
-}
+using testing_support::EncodeSourceUrl;
 
 bool NoWorkingFolderLeft(const std::wstring& temp) {
   WIN32_FIND_DATAW data;
@@ -57,7 +47,7 @@ TEST(PaliskRun, ReadsItsOptionsFromTheParentBehindTheMarker) {
   options.paliskArguments = L"unrelated=1";
   const std::wstring kit = BasicKitUrl();
   ASSERT_FALSE(kit.empty()) << "the KitServer fixture is not running";
-  options.agentArguments = L"/ovparams silent taskId=T-42 sourceUrlEnc=" + Encode(Narrow(kit));
+  options.agentArguments = L"/ovparams silent taskId=T-42 sourceUrlEnc=" + EncodeSourceUrl(Narrow(kit));
   options.tempFolder = temp.Path();
   const PaliskRun run = testing_support::RunPalisk(options);
   ASSERT_FALSE(run.log.empty()) << "no run log found";
@@ -138,7 +128,7 @@ TEST(PaliskRun, UrlFromTheParentsFileNameSetsTheLanguage) {
   ScopedTempFolder temp;
   const std::wstring kit = BasicKitUrl();
   ASSERT_FALSE(kit.empty()) << "the KitServer fixture is not running";
-  const std::wstring agent = temp.Path() + L"\\Agent[" + Encode(Narrow(kit) + "?lang=de-DE") + L"].exe";
+  const std::wstring agent = temp.Path() + L"\\Agent[" + EncodeSourceUrl(Narrow(kit) + "?lang=de-DE") + L"].exe";
   ASSERT_TRUE(CopyFileTo(TestBinFolder() + L"\\test_agent.exe", agent));
   RunOptions options;
   options.throughAgent = true;

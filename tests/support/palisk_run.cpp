@@ -9,18 +9,6 @@
 namespace testing_support {
 namespace {
 
-std::string ReadAll(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
-}
-
 // Runs `commandLine` with %TEMP% set to `temp` (when given); returns the process information.
 bool Start(const std::wstring& program, std::wstring commandLine, const std::wstring& temp,
            PROCESS_INFORMATION& process) {
@@ -71,7 +59,7 @@ std::wstring FindRunLog(DWORD threadId, const FILETIME& notBefore) {
     // Thread ids are reused: only a file written since the run started can be its log.
     if (CompareFileTime(&data.ftLastWriteTime, &notBefore) < 0) continue;
     // Joined files only: part files end in ".<thread id>.bin".
-    const binlog::ReadResult read = binlog::Parse(ReadAll(path));
+    const binlog::ReadResult read = binlog::Parse(ReadBinaryFile(path));
     if (!read.records.empty() && read.records[0].kind == "thread-start" &&
         read.records[0].fields[0].number == threadId &&
         read.records[0].fields[1].text == "Palisk main thread") {
@@ -127,7 +115,7 @@ PaliskRun RunPalisk(const RunOptions& options) {
   }
   run.logPath = FindRunLog(run.paliskThreadId, started);
   if (!run.logPath.empty()) {
-    run.log = binlog::Parse(ReadAll(run.logPath)).records;
+    run.log = binlog::Parse(ReadBinaryFile(run.logPath)).records;
     DeleteFileW(run.logPath.c_str());  // read once; the folder is shared by every run
   }
   return run;

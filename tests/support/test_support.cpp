@@ -5,6 +5,8 @@
 #include <atomic>
 #include <vector>
 
+#include "framework/crypt_base64.h"
+#include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 
@@ -82,18 +84,23 @@ bool WriteTextFile(const std::wstring& path, const std::string& utf8) {
          written == utf8.size();
 }
 
-std::wstring ReadTextFile(const std::wstring& path) {
-  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return std::wstring();
+std::wstring ReadTextFile(const std::wstring& path) { return Utf8ToWide(ReadBinaryFile(path)); }
+
+std::string ReadBinaryFile(const std::wstring& path) {
   std::string bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    bytes.append(buffer, read);
+  ov::ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+std::wstring EncodeSourceUrl(const std::string& url) {
+  Crypt::Base64ObjectImplementation base64;
+  std::string text;
+  base64.Encode(url.data(), static_cast<uint32_t>(url.size()), text, true);
+  std::wstring wide(text.begin(), text.end());
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'-';
   }
-  return Utf8ToWide(bytes);
+  return wide;
 }
 
 std::wstring Utf8ToWide(const std::string& utf8) {

@@ -38,6 +38,10 @@ bool CopyFileTo(const std::wstring& source, const std::wstring& target);
 bool WriteTextFile(const std::wstring& path, const std::string& utf8);
 // The whole file decoded from UTF-8; "" when it cannot be read.
 std::wstring ReadTextFile(const std::wstring& path);
+// The whole file as bytes; "" when it cannot be read.
+std::string ReadBinaryFile(const std::wstring& path);
+// A kit URL as the kit tool encodes it for sourceUrlEnc and file names ("/" written "-").
+std::wstring EncodeSourceUrl(const std::string& url);
 std::wstring Utf8ToWide(const std::string& utf8);
 std::string WideToUtf8(const std::wstring& wide);
 

@@ -48,21 +48,38 @@ uint32_t ReadU32(const std::vector<uint8_t>& data, size_t at) {
   return value;
 }
 
-// Offsets of the PE fields the image hash skips; false when `data` is not a PE image.
-bool PeLayout(const std::vector<uint8_t>& data, size_t& checksum, size_t& certificateEntry, uint32_t& tableOffset,
-              uint32_t& tableSize) {
-  if (data.size() < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
-  const uint32_t pe = ReadU32(data, 0x3C);
-  if (pe > data.size() || data.size() - pe < 24 + 2 || std::memcmp(&data[pe], "PE\0\0", 4) != 0) return false;
+// Offsets of the PE fields the image hash skips, from the start of the file (`head`) and its
+// size; false when the file is not a PE image.
+bool PeLayout(const std::vector<uint8_t>& head, uint64_t size, size_t& checksum, size_t& certificateEntry,
+              uint32_t& tableOffset, uint32_t& tableSize) {
+  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
+  const uint32_t pe = ReadU32(head, 0x3C);
+  if (pe > head.size() || head.size() - pe < 24 + 2 || std::memcmp(&head[pe], "PE\0\0", 4) != 0) return false;
   const size_t optional = pe + 24;
-  const uint16_t magic = static_cast<uint16_t>(data[optional] | (data[optional + 1] << 8));
+  const uint16_t magic = static_cast<uint16_t>(head[optional] | (head[optional + 1] << 8));
   checksum = optional + 64;
   certificateEntry = optional + (magic == 0x10B ? 96 : 112) + 4 * 8;
-  if (certificateEntry + 8 > data.size()) return false;
-  tableOffset = ReadU32(data, certificateEntry);
-  tableSize = ReadU32(data, certificateEntry + 4);
-  return tableOffset == 0 ||
-         (tableOffset >= certificateEntry + 8 && tableOffset <= data.size() && tableSize <= data.size() - tableOffset);
+  if (certificateEntry + 8 > head.size()) return false;
+  tableOffset = ReadU32(head, certificateEntry);
+  tableSize = ReadU32(head, certificateEntry + 4);
+  return tableOffset == 0 || (tableOffset >= certificateEntry + 8 && tableOffset <= size &&
+                              tableSize <= size - tableOffset);
+}
+
+// Feeds the bytes [from, to) of `file` to the hasher in pieces: a kit file of any size is
+// hashed without holding it in the (32-bit) address space.
+bool HashRange(HANDLE file, uint64_t from, uint64_t to, Hasher& hasher, std::vector<uint8_t>& buffer) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(from);
+  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return false;
+  for (uint64_t left = to - from; left > 0;) {
+    const DWORD chunk = static_cast<DWORD>(left < buffer.size() ? left : buffer.size());
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.data(), chunk, &read, nullptr) || read != chunk) return false;
+    if (!hasher.Add(buffer.data(), read)) return false;
+    left -= read;
+  }
+  return true;
 }
 
 }  // namespace
@@ -91,33 +108,37 @@ uint32_t CatalogFileDigest(const std::wstring& path, std::vector<uint8_t>& diges
   if (!file.IsValid()) return GetLastError();
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.Get(), &size)) return GetLastError();
-  if (size.QuadPart > 0x7FFFFFFF) return ERROR_FILE_TOO_LARGE;
-  std::vector<uint8_t> data(static_cast<size_t>(size.QuadPart));
+  const uint64_t length = static_cast<uint64_t>(size.QuadPart);
+  // The headers lie at the start: 64 KiB holds them for any image a linker writes.
+  std::vector<uint8_t> buffer(64 * 1024);
+  std::vector<uint8_t> head(static_cast<size_t>(length < buffer.size() ? length : buffer.size()));
   DWORD read = 0;
-  if (!data.empty() && (!ReadFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr) ||
-                        read != data.size())) {
+  if (!head.empty() && (!ReadFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr) ||
+                        read != head.size())) {
     return GetLastError();
   }
   Hasher hasher(BCRYPT_SHA256_ALGORITHM);
   if (!hasher.Ok()) return ERROR_NOT_SUPPORTED;
   size_t checksum = 0, certificateEntry = 0;
   uint32_t tableOffset = 0, tableSize = 0;
-  if (!PeLayout(data, checksum, certificateEntry, tableOffset, tableSize)) {
-    hasher.Add(data.data(), data.size());
+  bool ok;
+  if (!PeLayout(head, length, checksum, certificateEntry, tableOffset, tableSize)) {
+    ok = HashRange(file.Get(), 0, length, hasher, buffer);
   } else {
     // Everything but the checksum, the certificate-table entry and the table itself.
-    hasher.Add(data.data(), checksum);
-    hasher.Add(&data[checksum + 4], certificateEntry - checksum - 4);
+    ok = HashRange(file.Get(), 0, checksum, hasher, buffer) &&
+         HashRange(file.Get(), checksum + 4, certificateEntry, hasher, buffer);
     if (tableOffset != 0 && tableSize != 0) {
-      hasher.Add(&data[certificateEntry + 8], tableOffset - certificateEntry - 8);
-      hasher.Add(&data[tableOffset + tableSize], data.size() - tableOffset - tableSize);
+      ok = ok && HashRange(file.Get(), certificateEntry + 8, tableOffset, hasher, buffer) &&
+           HashRange(file.Get(), uint64_t{tableOffset} + tableSize, length, hasher, buffer);
     } else {
-      hasher.Add(&data[certificateEntry + 8], data.size() - certificateEntry - 8);
+      ok = ok && HashRange(file.Get(), certificateEntry + 8, length, hasher, buffer);
       // An unsigned image is hashed as if padded with zeros to a multiple of 8.
       static const uint8_t zeros[8] = {};
-      if (data.size() % 8 != 0) hasher.Add(zeros, 8 - data.size() % 8);
+      if (ok && length % 8 != 0) ok = hasher.Add(zeros, 8 - length % 8);
     }
   }
+  if (!ok) return GetLastError() != 0 ? GetLastError() : ERROR_READ_FAULT;
   return hasher.Finish(digest) ? 0 : ERROR_FUNCTION_FAILED;
 }
 

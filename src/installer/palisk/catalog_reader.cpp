@@ -10,19 +10,16 @@
 #include <map>
 #include <memory>
 
+#include "framework/file_util.h"
 #include "framework/scoped_handle.h"
 #include "installer/palisk/authenticode_hash.h"
 
 namespace palisk {
 namespace {
 
-std::string ReadWholeFile(const std::wstring& path) {
+std::string WholeFile(const std::wstring& path) {
   std::string bytes;
-  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.IsValid()) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  ov::ReadWholeFile(path, bytes);
   return bytes;
 }
 
@@ -60,7 +57,7 @@ std::string MessageParam(HCRYPTMSG message, DWORD type, DWORD index = 0) {
 // a stub (Wine), this is the only way to them, and on Windows it gives the same names.
 std::map<std::wstring, std::wstring> FileNamesByTag(const std::wstring& catalog) {
   std::map<std::wstring, std::wstring> names;
-  ScopedMessage message = DecodeMessage(ReadWholeFile(catalog));
+  ScopedMessage message = DecodeMessage(WholeFile(catalog));
   if (!message.IsValid()) return names;
   const std::string content = MessageParam(message.Get(), CMSG_CONTENT_PARAM);
   CTL_INFO* raw = nullptr;
@@ -134,7 +131,7 @@ uint32_t ReadCatalogEntries(const std::wstring& catalog, std::vector<CatalogEntr
 }
 
 bool CatalogContentMatchesSignature(const std::wstring& catalog) {
-  ScopedMessage message = DecodeMessage(ReadWholeFile(catalog));
+  ScopedMessage message = DecodeMessage(WholeFile(catalog));
   if (!message.IsValid()) return false;
   const std::string signerInfo = MessageParam(message.Get(), CMSG_SIGNER_INFO_PARAM);
   const std::string content = MessageParam(message.Get(), CMSG_CONTENT_PARAM);

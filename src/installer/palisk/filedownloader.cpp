@@ -7,6 +7,7 @@
 
 #include "framework/crypt_base64.h"
 #include "framework/crypt_blowfish.h"
+#include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/utf8.h"
 #include "installer/palisk/statusmanagerimpl.h"
@@ -33,8 +34,6 @@ std::string AssembleKey() {
   }
   return key;
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -231,7 +230,7 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
   entry.downloadedPath = entry.finalPath;
 
   const std::wstring folder = ov::FolderOf(finalPath);
-  if (!folder.empty() && !Exists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  if (!folder.empty() && !ov::FileExists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   DeleteFileW(finalPath.c_str());
 
   const bool hasScheme = url.compare(0, 4, L"http") == 0;
@@ -280,15 +279,15 @@ int32_t CFileDownloader::downloadSinglefile(const wchar_t* url, const wchar_t* l
 uint32_t CFileDownloader::ReplaceFile(const wchar_t* source, const wchar_t* destination) {
   if (source == nullptr || destination == nullptr) return ERROR_INVALID_PARAMETER;
   const std::wstring target = destination;
-  if (!Exists(target)) {
+  if (!ov::FileExists(target)) {
     const std::wstring folder = ov::FolderOf(target);
-    if (!folder.empty() && !Exists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (!folder.empty() && !ov::FileExists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   } else {
     std::wstring aside;
     do {
       Sleep(1);
       aside = ov::JoinPath(ov::FolderOf(target), (L"del_" + std::to_wstring(GetTickCount())).c_str());
-    } while (Exists(aside));
+    } while (ov::FileExists(aside));
     if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return GetLastError();
     }

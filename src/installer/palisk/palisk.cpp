@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
@@ -45,11 +46,6 @@ struct Run {
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-bool FolderExists(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Step 10: options from the parent's command line behind "/ovparams", else from our own.
 void ReadOptions(Run& run, const wchar_t* ownCommandLine) {
   const std::wstring current = ownCommandLine != nullptr ? ownCommandLine : L"";
@@ -71,7 +67,7 @@ void ReadOptions(Run& run, const wchar_t* ownCommandLine) {
 std::wstring ChooseDictionaryFolder(const std::wstring& language) {
   const std::wstring programFolder = ov::FolderOf(ov::ModuleFilePath(nullptr)) + L"\\";
   const std::wstring wanted = programFolder + L"lang\\" + language;
-  return FolderExists(wanted) ? wanted : programFolder + L"lang\\en-US";
+  return ov::FolderExists(wanted) ? wanted : programFolder + L"lang\\en-US";
 }
 
 // Steps 13 to 19: the kit, from its descriptors to the installer's exit code.

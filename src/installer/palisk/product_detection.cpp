@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 #include "installer/palisk/glossel_client.h"
@@ -131,8 +132,7 @@ void DetectOldVersions(ProductInformation& product, const std::wstring& workingF
   }
   const std::wstring folder =
       ov::JoinPath(ov::JoinPath(ov::FolderOf(ov::ModuleFilePath(nullptr)), L"lang"), language.c_str());
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (ov::FolderExists(folder)) {
     GlosselHandle client;
     client->SetDictionaryFolder(folder.c_str());
   }

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <cwchar>
 
+#include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/utf8.h"
 #include "installer/palisk/command_line.h"
@@ -71,10 +72,7 @@ using namespace RovEveduzodi::BinaryLogger;
 
 std::wstring ProgramFolder() { return ov::FolderOf(ov::ModuleFilePath(nullptr)); }
 
-bool Exists(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != FALSE;
-}
+using ov::FileExists;
 
 std::wstring RemoveAll(std::wstring text, const std::wstring& part) {
   for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part)) text.erase(at, part.size());
@@ -119,7 +117,7 @@ int32_t CProductConfig::SetData(const std::wstring& basePath, const std::wstring
 void CProductConfig::GetConfigXml(std::wstring& localPath) {
   localPath = Local(L"installer.xml");
   PALISK_LOG(kInfo, L"m_configUrl[%s], configXmlFinalPath[%s]", m_configUrl.c_str(), localPath.c_str());
-  if (!m_configFile.empty() && Exists(m_configFile)) {
+  if (!m_configFile.empty() && FileExists(m_configFile)) {
     PALISK_LOG(kInfo, L"The \"%s\" file is already present, copying it to \"%s\".", m_configFile.c_str(),
                localPath.c_str());
     CopyFileW(m_configFile.c_str(), localPath.c_str(), FALSE);
@@ -138,7 +136,7 @@ void CProductConfig::GetConfigXml(std::wstring& localPath) {
   std::wstring parent;
   palisk::GetParentImagePath(parent);
   std::wstring fallback = ov::JoinPath(ov::FolderOf(parent), L"installer.xml");
-  if (parent.empty() || !Exists(fallback)) fallback = ov::JoinPath(ProgramFolder(), L"installer.xml");
+  if (parent.empty() || !FileExists(fallback)) fallback = ov::JoinPath(ProgramFolder(), L"installer.xml");
   CopyFileW(fallback.c_str(), localPath.c_str(), FALSE);
 }
 
@@ -200,13 +198,8 @@ int32_t CProductConfig::ResolveDownloadLink(std::wstring& link) {
   const std::wstring local = Local(L"latest.dat");
   const int32_t result = m_downloader.downloadSinglefile(palisk::UrlJoin(link, L"latest.dat").c_str(), local.c_str(), 0, L"");
   if (result != 0) return result;
-  FILE* file = _wfopen(local.c_str(), L"rb");
-  if (file == nullptr) return 0;
   std::string text;
-  char buffer[4096];
-  size_t read;
-  while ((read = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, read);
-  std::fclose(file);
+  if (!ov::ReadWholeFile(local, text)) return 0;
   // The second blank-separated token names the current kit folder.
   std::vector<std::string> tokens;
   size_t at = 0;
@@ -254,7 +247,7 @@ int32_t CProductConfig::ReloadData() {
   std::wstring configXml;
   GetConfigXml(configXml);
   m_baseUrl = m_startingBaseUrl;
-  if (!Exists(configXml)) {
+  if (!FileExists(configXml)) {
     PALISK_LOG(kError, L"Cannot find installer xml file \"%s\".", configXml.c_str());
     return ERROR_PATH_NOT_FOUND;
   }
@@ -287,7 +280,7 @@ int32_t CProductConfig::ReloadData() {
   }
   m_xmlEdits.clear();
   m_product.localBaseUrl = m_baseUrl.c_str();
-  if (!Exists(dataXml)) {
+  if (!FileExists(dataXml)) {
     PALISK_LOG(kInfo, L"Could not download file data.xml (\"%s\") does not exist, using data.xml near executable folder.",
                dataXml.c_str());
     dataXml = ov::JoinPath(ProgramFolder(), L"data.xml");
