@@ -1,5 +1,6 @@
 # The two entry commands. Both set up a fresh Debian 12 machine first.
-#   make test   build everything and run every test under Wine
+#   make test   build both flavours (i686, x64) and run every test under Wine, in each flavour
+#               this machine can run (FLAVOURS="x64" make test chooses by hand)
 #   make demo   a real end-to-end install from a local kit server, printed step by step
 .PHONY: all setup build test demo clean
 
@@ -14,9 +15,12 @@ build: setup
 test:
 	scripts/run-tests.sh
 
-demo: build
+demo:
 	scripts/demo.sh
 
 clean:
 	scripts/stop-wine.sh
-	rm -rf build/CMakeFiles build/CMakeCache.txt build/dist build/tests build/src build/googletest
+	# The build trees go; each flavour's Wine prefix and test PKI stay.
+	for tree in build/i686 build/x64; do \
+	  [ -d $$tree ] && find $$tree -mindepth 1 -maxdepth 1 ! -name wineprefix ! -name pki -exec rm -rf {} +; \
+	done; true

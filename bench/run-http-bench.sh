@@ -2,13 +2,15 @@
 # The HTTP throughput benchmark: one 256 MiB file from one loopback server, downloaded by
 # (a) CHypraWrapper over hypra.dll to disk, (b) a bare WinHTTP read loop, both under Wine, and
 # (c) native curl. Three runs each; prints the medians, the ratio a/b and a's peak working set.
-#   bench/run-http-bench.sh [size in MiB]
+#   [PALISK_FLAVOUR=i686|x64] bench/run-http-bench.sh [size in MiB]
+# The flavour defaults to the product (i686) where this machine runs 32-bit code, else x64.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$ROOT/build"
 SIZE_MB="${1:-256}"
-"$ROOT/scripts/build.sh" >/dev/null
 source "$ROOT/scripts/wine-env.sh"
+BUILD="$WINE_BUILD_DIR"
+"$ROOT/scripts/build.sh" "$PALISK_FLAVOUR" >/dev/null
+echo "flavour: $PALISK_FLAVOUR ($BUILD)"
 
 WORK="$(mktemp -d)"
 trap 'kill $SERVER 2>/dev/null; rm -rf "$WORK"; "$ROOT/scripts/stop-wine.sh"' EXIT
@@ -20,9 +22,9 @@ SERVER=$!
 for _ in $(seq 100); do [ -f "$WORK/ports.json" ] && break; sleep 0.1; done
 PORT=$(python3 -c "import json;print(json.load(open('$WORK/ports.json'))['http'])")
 URL="http://127.0.0.1:$PORT/big.bin"
-OUT_WIN="$(winepath -w "$WORK/out.bin")"
+OUT_WIN="$("$WINE" winepath -w "$WORK/out.bin" 2>/dev/null)"
 
-run_wine() { "$ROOT/scripts/wine-run.sh" "$BUILD/bench/http_download_bench.exe" "$1" "$URL" "$OUT_WIN" 2>/dev/null; }
+run_wine() { "$ROOT/scripts/wine-run.sh" --flavour="$PALISK_FLAVOUR" "$BUILD/bench/http_download_bench.exe" "$1" "$URL" "$OUT_WIN" 2>/dev/null; }
 results=()
 for i in 1 2 3; do
   results+=("$(run_wine wrapper)")

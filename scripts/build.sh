@@ -1,11 +1,25 @@
 #!/bin/bash
-# Configures (once) and builds the i686 tree in build/, assembling build/dist.
+# Configures (once) and builds each flavour's tree in build/<flavour>, assembling its dist/.
+#   scripts/build.sh [flavour...]     (default: both, i686 and x64)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$ROOT/build"
+source "$ROOT/scripts/flavours.sh"
 JOBS="${JOBS:-$(nproc)}"
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G "Unix Makefiles" \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
-cmake --build "$BUILD" -j "$JOBS"
+
+toolchain_of() {
+  case "$1" in
+    i686) echo "$ROOT/cmake/i686-w64-mingw32.cmake" ;;
+    x64) echo "$ROOT/cmake/x86_64-w64-mingw32.cmake" ;;
+  esac
+}
+
+for flavour in ${*:-$PALISK_ALL_FLAVOURS}; do
+  palisk_check_flavour "$flavour"
+  tree="$ROOT/build/$flavour"
+  if [ ! -f "$tree/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$tree" -G "Unix Makefiles" \
+      -DCMAKE_TOOLCHAIN_FILE="$(toolchain_of "$flavour")" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  fi
+  echo "[build] $flavour in $tree"
+  cmake --build "$tree" -j "$JOBS"
+done

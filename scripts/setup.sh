@@ -1,13 +1,16 @@
 #!/bin/bash
-# Installs everything the build and the tests need on a Debian 12 machine.
+# Installs everything the build and the tests need on a Debian 12 machine: the compilers of
+# both flavours, Wine, the Debian sources we build from, and a test prefix with the test PKI
+# for each flavour whose tests are to run.
 # Idempotent: each step checks whether it is already done, so a second run takes seconds.
-#   scripts/setup.sh [build-dir]     (default: build)
+#   scripts/setup.sh [flavour...]   flavours to prepare for tests (default: every flavour this
+#                                   machine can run; i686 needs a machine that runs 32-bit code)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="${1:-$ROOT/build}"
+source "$ROOT/scripts/flavours.sh"
+BUILD="$ROOT/build"
 mkdir -p "$BUILD"
-BUILD="$(cd "$BUILD" && pwd)"
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
@@ -15,6 +18,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   make cmake file xz-utils dpkg-dev git ca-certificates
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine32:i386 wine64 libgnutls30:i386
   osslsigncode openssl xvfb xauth x11-apps imagemagick
   nlohmann-json3-dev libfmt-dev googletest python3 curl
@@ -87,32 +91,53 @@ stage_headers() {
   ln -sfn /usr/include/fmt "$inc/fmt"
 }
 
-# The test PKI (keys are made here, never committed) and its root in the prefix's Root store.
+# A flavour's test PKI (keys are made here, never committed) and its root in that flavour's
+# prefix, imported by a reg.exe of the flavour's own bitness.
 test_pki() {
-  python3 "$ROOT/tools/kit/pki.py" "$BUILD/pki" >/dev/null
-  local marker="$BUILD/wineprefix/.palisk-test-root"
-  if [ ! -f "$marker" ] || ! cmp -s "$marker" "$BUILD/pki/root.crt"; then
-    log "installing the test root certificate into the Wine prefix"
-    "$ROOT/scripts/stop-wine.sh"  # a persistent test wineserver would never let `-w` return
-    python3 "$ROOT/tools/kit/wineroot.py" "$BUILD/pki/root.crt" >"$BUILD/pki/root.reg"
-    (source "$ROOT/scripts/wine-env.sh" && WINEPREFIX="$BUILD/wineprefix" wine reg import \
-      "$(WINEPREFIX="$BUILD/wineprefix" winepath -w "$BUILD/pki/root.reg")" >/dev/null 2>&1 &&
-      WINEPREFIX="$BUILD/wineprefix" wineserver -w)
-    cp "$BUILD/pki/root.crt" "$marker"
+  local flavour="$1" tree="$BUILD/$1"
+  python3 "$ROOT/tools/kit/pki.py" "$tree/pki" >/dev/null
+  local marker="$tree/wineprefix/.palisk-test-root"
+  if [ ! -f "$marker" ] || ! cmp -s "$marker" "$tree/pki/root.crt"; then
+    log "installing the test root certificate into the $flavour Wine prefix"
+    "$ROOT/scripts/stop-wine.sh" "$flavour"  # a persistent test wineserver would never let `-w` return
+    python3 "$ROOT/tools/kit/wineroot.py" "$tree/pki/root.crt" >"$tree/pki/root.reg"
+    (PALISK_FLAVOUR="$flavour" && source "$ROOT/scripts/wine-env.sh" &&
+      "$WINE" reg import "$("$WINE" winepath -w "$tree/pki/root.reg")" >/dev/null 2>&1 &&
+      "$WINESERVER" -w)
+    cp "$tree/pki/root.crt" "$marker"
   fi
 }
 
+# The flavours to prepare: those named, else every one this machine can run.
+test_flavours() {
+  local flavours="${*:-$(palisk_runnable_flavours)}" flavour
+  for flavour in $flavours; do
+    palisk_check_flavour "$flavour" || exit 2
+    if [ "$flavour" = i686 ] && ! palisk_runs_32bit; then
+      echo "[setup] this machine cannot run 32-bit code: no i686 test prefix" >&2
+      exit 2
+    fi
+  done
+  echo "$flavours"
+}
+
 main() {
-  enable_i386
-  enable_deb_src
-  install_packages
   fetch_source tinyxml
   fetch_source duktape
   fetch_source fmtlib
   stage_headers
-  "$ROOT/scripts/wineprefix.sh" "$BUILD/wineprefix"
-  test_pki
-  log "done"
+  local flavour
+  for flavour in $FLAVOURS_TO_PREPARE; do
+    "$ROOT/scripts/wineprefix.sh" "$flavour"
+    test_pki "$flavour"
+  done
+  log "done (test prefixes: $FLAVOURS_TO_PREPARE)"
 }
 
+# libc6:i386 (and with it the 32-bit loader we probe) comes with the packages: install first.
+FLAVOURS_ARGS=("$@")
+enable_i386
+enable_deb_src
+install_packages
+FLAVOURS_TO_PREPARE="$(test_flavours "${FLAVOURS_ARGS[@]}")"
 main

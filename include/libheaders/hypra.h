@@ -46,7 +46,7 @@ typedef void (*HypraProgressFn)(uint32_t bytesSinceLastCall, void* context);
 
 // Value of HYPRA_OPT_GenReport_FormField: one "name=value" form field (value already encoded).
 struct HypraFormField {
-  uint32_t size;  // 12
+  uint32_t size;  // sizeof the record: 12 in 32-bit code, 24 in 64-bit code
   const char* name;
   const char* value;
 };

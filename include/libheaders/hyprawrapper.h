@@ -176,10 +176,13 @@ class CHypraWrapper {
   enum class Shown { kText, kWideText, kNumber, kPointer, kNothing };
   int Apply(int32_t id, const char* name, const void* value, Shown shown, int& lastError);
 
-  static size_t WriteToResult(const void* data, size_t size, size_t count, void* context);
-  static void ParseStatusLine(const char* name, const char* value, void* context);
-  static void WatchContentLength(const char* name, const char* value, void* context);
-  static void ForwardProgress(uint32_t bytes, void* context);
+  // Called by hypra.dll from inside Perform. No exception may unwind through the library's
+  // frames (on x64 it would, leaving the library mid-transfer): one escaping a callback, such
+  // as the lock's re-entry error, ends the process instead.
+  static size_t WriteToResult(const void* data, size_t size, size_t count, void* context) noexcept;
+  static void ParseStatusLine(const char* name, const char* value, void* context) noexcept;
+  static void WatchContentLength(const char* name, const char* value, void* context) noexcept;
+  static void ForwardProgress(uint32_t bytes, void* context) noexcept;
 
   CRITICAL_SECTION m_lock;
   volatile uint64_t m_lockOwner = 0;
@@ -466,13 +469,13 @@ inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* lo
   }
 }
 
-inline size_t CHypraWrapper::WriteToResult(const void* data, size_t size, size_t count, void* context) {
+inline size_t CHypraWrapper::WriteToResult(const void* data, size_t size, size_t count, void* context) noexcept {
   if (data == nullptr || context == nullptr) return 0;
   static_cast<RequestResult*>(context)->body.append(static_cast<const char*>(data), size * count);
   return count;
 }
 
-inline void CHypraWrapper::ParseStatusLine(const char* name, const char* value, void* context) {
+inline void CHypraWrapper::ParseStatusLine(const char* name, const char* value, void* context) noexcept {
   using hyprawrapper_detail::kLogSource;
   auto* result = static_cast<RequestResult*>(context);
   if (result == nullptr) return;
@@ -492,7 +495,7 @@ inline void CHypraWrapper::ParseStatusLine(const char* name, const char* value, 
   if (!parsed) PALISK_LOG(RovEveduzodi::BinaryLogger::kNotice, L"The status line could not be parsed.");
 }
 
-inline void CHypraWrapper::WatchContentLength(const char* name, const char* value, void* context) {
+inline void CHypraWrapper::WatchContentLength(const char* name, const char* value, void* context) noexcept {
   auto* request = static_cast<RequestContext*>(context);
   if (request == nullptr || request->listener == nullptr || name == nullptr) return;
   if (_stricmp(name, "Content-Length") != 0) return;
@@ -500,7 +503,7 @@ inline void CHypraWrapper::WatchContentLength(const char* name, const char* valu
   request->listener->OnBeginDownload(DownloadStatus::FileIdentity());
 }
 
-inline void CHypraWrapper::ForwardProgress(uint32_t bytes, void* context) {
+inline void CHypraWrapper::ForwardProgress(uint32_t bytes, void* context) noexcept {
   auto* request = static_cast<RequestContext*>(context);
   if (request == nullptr || request->listener == nullptr) return;
   DownloadStatus::ProgressPair progress;

@@ -9,12 +9,10 @@
 namespace ov {
 namespace {
 
-// The block layout stores the header pointer in one 32-bit word.
-static_assert(sizeof(void*) == 4, "ov::StringT blocks are laid out for 32-bit code");
-
-// Offsets from the first character back to the block's start and its fields.
-constexpr size_t kPrefixBytes = 12;
-constexpr size_t kHeaderPointerOffset = 8;  // bytes before the first character
+// Offsets from the first character back to the block's start and its fields. The header
+// pointer takes one pointer-sized word (4 bytes in the 32-bit product, 8 in a 64-bit build).
+constexpr size_t kPrefixBytes = StringT::kPrefixBytes;
+constexpr size_t kHeaderPointerOffset = 4 + sizeof(void*);  // bytes before the first character
 constexpr uint32_t kLargeStep = 1024;
 
 uint8_t* BlockStart(wchar_t* chars) { return reinterpret_cast<uint8_t*>(chars) - kPrefixBytes; }
@@ -26,6 +24,14 @@ uint32_t ReadWord(const void* at) {
 }
 
 void WriteWord(void* at, uint32_t value) { std::memcpy(at, &value, sizeof value); }
+
+StringHeader* ReadHeaderPointer(const void* at) {
+  StringHeader* header;
+  std::memcpy(&header, at, sizeof header);
+  return header;
+}
+
+void WriteHeaderPointer(void* at, StringHeader* header) { std::memcpy(at, &header, sizeof header); }
 
 // Where `text` lies inside [chars, chars + capacity], its offset; else -1.
 ptrdiff_t OffsetInside(const wchar_t* text, const wchar_t* chars, uint32_t capacity) {
@@ -69,8 +75,7 @@ StringT::~StringT() { Destroy(); }
 
 StringHeader* StringT::HeaderUnchecked() const {
   if (m_chars == nullptr) return nullptr;
-  return reinterpret_cast<StringHeader*>(
-      ReadWord(reinterpret_cast<const uint8_t*>(m_chars) - kHeaderPointerOffset));
+  return ReadHeaderPointer(reinterpret_cast<const uint8_t*>(m_chars) - kHeaderPointerOffset);
 }
 
 void StringT::CheckGuards() const {
@@ -133,8 +138,8 @@ void StringT::Reallocate(uint32_t capacity, bool keepContent) {
                                              kStringInitialGrowth, 0, 1};
     if (header == nullptr) EndProcessOnCorruption("ov::StringT: out of memory");
   }
-  // 2c + 18 must not wrap around in 32-bit arithmetic.
-  if (capacity > (SIZE_MAX - 18) / 2) EndProcessOnCorruption("ov::StringT: out of memory");
+  // The block size must not wrap around in size_t arithmetic.
+  if (capacity > (SIZE_MAX - BlockSize(0)) / 2) EndProcessOnCorruption("ov::StringT: out of memory");
   const size_t newBytes = BlockSize(capacity);
 
   uint8_t* oldBlock = m_chars != nullptr ? BlockStart(m_chars) : nullptr;
@@ -156,8 +161,8 @@ void StringT::Reallocate(uint32_t capacity, bool keepContent) {
 
   m_chars = reinterpret_cast<wchar_t*>(block + kPrefixBytes);
   WriteWord(block, kStringGuard);
-  WriteWord(block + 4, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(header)));
-  WriteWord(block + 8, kStringGuard);
+  WriteHeaderPointer(block + 4, header);
+  WriteWord(block + 4 + sizeof(void*), kStringGuard);
   m_chars[capacity] = 0;
   WriteWord(block + kPrefixBytes + 2 * (size_t{capacity} + 1), kStringGuard);
   header->capacity = capacity;

@@ -5,7 +5,9 @@
 // The value is one pointer to the first character (null for the empty string). It points
 // into a block laid out as:
 //   guard 0xABCD | header pointer | guard 0xABCD | capacity UTF-16 units | 0 | guard 0xABCD
-// so a block for capacity c takes 2c + 18 bytes.
+// so a block for capacity c takes 2c + 18 bytes in the 32-bit product. The header pointer is
+// one pointer-sized word, so a 64-bit build's blocks take 2c + 22 (the block lives in memory
+// only and never crosses to a process of the other bitness).
 #pragma once
 
 #include <cstddef>
@@ -77,7 +79,10 @@ class StringT {
   const StringHeader* Header() const;
   // Ends the process when a guard word of a non-null string is damaged.
   void CheckGuards() const;
-  static constexpr size_t BlockSize(uint32_t capacity) { return 2 * size_t{capacity} + 18; }
+  // Guard, header pointer and guard before the first character.
+  static constexpr size_t kPrefixBytes = 8 + sizeof(void*);
+  // Prefix, the characters, the terminator and the trailing guard.
+  static constexpr size_t BlockSize(uint32_t capacity) { return kPrefixBytes + 2 * size_t{capacity} + 2 + 4; }
 
  private:
   StringHeader* HeaderUnchecked() const;

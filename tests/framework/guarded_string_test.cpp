@@ -22,8 +22,18 @@ uint32_t WordAt(const void* at) {
   return value;
 }
 
+// The header pointer is one pointer-sized word: 4 bytes in the i686 product, 8 in the x64 build.
+constexpr size_t kPointer = sizeof(void*);
+constexpr size_t kPrefix = 4 + kPointer + 4;
+
+uintptr_t PointerAt(const void* at) {
+  uintptr_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
 const uint8_t* BlockOf(const StringT& s) {
-  return reinterpret_cast<const uint8_t*>(s.Data()) - 12;
+  return reinterpret_cast<const uint8_t*>(s.Data()) - kPrefix;
 }
 
 TEST(GuardedStringLayout, NullStringReadsAsEmptyAndOwnsNothing) {
@@ -43,18 +53,24 @@ TEST(GuardedStringLayout, BlockHoldsGuardsHeaderPointerAndTerminator) {
   ASSERT_NE(nullptr, header);
   const uint8_t* block = BlockOf(s);
   EXPECT_EQ(ov::kStringGuard, WordAt(block));
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(header), WordAt(block + 4));
-  EXPECT_EQ(ov::kStringGuard, WordAt(block + 8));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(header), PointerAt(block + 4));
+  EXPECT_EQ(ov::kStringGuard, WordAt(block + 4 + kPointer));
   EXPECT_EQ(0, s.Data()[header->capacity]);
-  EXPECT_EQ(ov::kStringGuard, WordAt(block + 12 + 2 * (header->capacity + 1)));
-  // The whole block is exactly 2c + 18 bytes from the C runtime.
+  EXPECT_EQ(ov::kStringGuard, WordAt(block + kPrefix + 2 * (header->capacity + 1)));
+  // The whole block is exactly 2c + 18 bytes from the C runtime (2c + 22 in the x64 build).
   EXPECT_EQ(StringT::BlockSize(header->capacity), _msize(const_cast<uint8_t*>(block)));
 }
 
 TEST(GuardedStringLayout, BlockSizeIsTwiceCapacityPlusEighteen) {
+#ifdef _WIN64
+  EXPECT_EQ(54u, StringT::BlockSize(16));
+  EXPECT_EQ(150u, StringT::BlockSize(64));
+  EXPECT_EQ(22u, StringT::BlockSize(0));
+#else
   EXPECT_EQ(50u, StringT::BlockSize(16));
   EXPECT_EQ(146u, StringT::BlockSize(64));
   EXPECT_EQ(18u, StringT::BlockSize(0));
+#endif
 }
 
 TEST(GuardedStringLayout, NewHeaderStartsWithDefaults) {
@@ -198,11 +214,34 @@ TEST_F(GuardedStringDeathTest, LengthAboveCapacityEndsTheProcess) {
       testing::ExitedWithCode(kCorruptionExit), "");
 }
 
+#ifndef _WIN64
 TEST_F(GuardedStringDeathTest, FailedAllocationEndsTheProcess) {
   EXPECT_EXIT(
       {
         StringT s(L"abc");
         s.Reserve(0x7FFFFF00u);  // 4 GiB of characters cannot exist in a 32-bit process
+      },
+      testing::ExitedWithCode(kCorruptionExit), "");
+}
+#endif
+
+// A memory manager with nothing to give: the same end in both flavours, where a 64-bit
+// process could well find room for the largest block a 32-bit capacity can ask for.
+class EmptyMemMgr : public ov::IMemMgr {
+ public:
+  void* Allocate(size_t) override { return nullptr; }
+  void* Reallocate(void*, size_t) override { return nullptr; }
+  void Free(void*) override {}
+  void Release() override {}
+};
+
+TEST_F(GuardedStringDeathTest, AllocationRefusedByTheMemoryManagerEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        static EmptyMemMgr empty;
+        StringT s(L"abc");
+        const_cast<ov::StringHeader*>(s.Header())->memMgr = &empty;
+        s.Reserve(s.Capacity() + 1);
       },
       testing::ExitedWithCode(kCorruptionExit), "");
 }

@@ -90,17 +90,27 @@ TEST_F(Wrapper, LocalFileReplacesTheWriteCallback) {
   EXPECT_EQ(std::vector<std::string>{"1"}, Values(journal, 909));
 }
 
+// The form-field record (size, name pointer, value pointer) takes 12 bytes in the i686 product
+// and 24 in the x64 build; the recorder journals the size it was given.
+#ifdef _WIN64
+constexpr char kFieldRecordSize[] = "24:";
+#else
+constexpr char kFieldRecordSize[] = "12:";
+#endif
+
 TEST_F(Wrapper, BodyIsPostedAsOneEncodedJsonField) {
   EXPECT_EQ(0u, wrapper_.SendRequest(L"http://h/status", L"", nullptr, L"a /\u00e9"));
   const std::string journal = recorder_.journal();
+  const std::string field = std::string(kFieldRecordSize) + "json=a%20/%C3%A9";
   EXPECT_EQ(std::vector<std::string>{"POST"}, Values(journal, 921));
-  EXPECT_EQ(std::vector<std::string>{"12:json=a%20/%C3%A9"}, Values(journal, 905));
+  EXPECT_EQ(std::vector<std::string>{field}, Values(journal, 905));
   // The form field comes last, after every other option.
-  EXPECT_NE(std::string::npos, journal.find("912=0;905=12:json=a%20/%C3%A9;perform(9);"));
+  EXPECT_NE(std::string::npos, journal.find("912=0;905=" + field + ";perform(9);"));
 
   recorder_.clear();
   wrapper_.SendRequest(L"http://h/status", L"", nullptr, L"{\"b\":2}");
-  EXPECT_EQ(std::vector<std::string>{"12:json=%7B%22b%22%3A2%7D"}, Values(recorder_.journal(), 905))
+  EXPECT_EQ(std::vector<std::string>{std::string(kFieldRecordSize) + "json=%7B%22b%22%3A2%7D"},
+            Values(recorder_.journal(), 905))
       << "only this request's body";
   recorder_.clear();
   wrapper_.SendRequest(L"http://h/file", L"", nullptr, L"");

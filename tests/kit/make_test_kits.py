@@ -10,7 +10,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-BUILD = os.environ.get("PALISK_BUILD", os.path.join(ROOT, "build"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from build_tree import BUILD  # noqa: E402
 PKI = os.path.join(BUILD, "pki")
 sys.path.insert(0, os.path.join(ROOT, "tools", "kit"))
 import authenticode  # noqa: E402

@@ -176,6 +176,76 @@ TEST_F(LoggerInFolder, EveryEventKindRoundTripsThroughTheReader) {
   EXPECT_EQ(std::string("\x01\x02\x03", 3), read.records[4].fields[1].text);
 }
 
+// The record bytes as the file format defines them, built here without the logger's code:
+// little-endian words, strings as length + bytes XORed with the key text + a plain 0.
+class WireBytes {
+ public:
+  WireBytes& U32(uint32_t value) {
+    for (int i = 0; i < 4; ++i) m_bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return *this;
+  }
+  WireBytes& Byte(uint8_t value) {
+    m_bytes += static_cast<char>(value);
+    return *this;
+  }
+  WireBytes& String(const std::string& text) {
+    static const char kKey[] = "7E19C0A4D25B3f87A60C14E9B38D5F21";
+    U32(static_cast<uint32_t>(text.size()));
+    for (size_t i = 0; i < text.size(); ++i) m_bytes += static_cast<char>(text[i] ^ kKey[i % 32]);
+    m_bytes += '\0';
+    return *this;
+  }
+  const std::string& Bytes() const { return m_bytes; }
+
+ private:
+  std::string m_bytes;
+};
+
+// Tag, payload size, and eight time bytes that the comparison masks.
+std::string Record(uint32_t tag, const WireBytes& payload) {
+  WireBytes header;
+  header.U32(tag).U32(static_cast<uint32_t>(payload.Bytes().size())).U32(0).U32(0);
+  return header.Bytes() + payload.Bytes();
+}
+
+// The same bytes come out of the i686 product and the x64 build: nothing in a record depends
+// on the pointer size, so a log written by either is read by the other's decoder.
+TEST(BinaryLoggerWire, RecordsHaveTheSameBytesInEveryFlavour) {
+  ScopedTempFolder folder;
+  const std::wstring path = folder.Path() + L"\\wire.part";
+  {
+    bl::ThreadLogger logger;
+    ASSERT_EQ(0u, logger.Open(path, L"main"));
+    logger.OnMessage({bl::kWarning, "disk full", "palisk.cpp", 83});
+    logger.OnProcessInfo({1, "s1", "s2", 2, "s3", "s4"});
+    logger.OnTextWithNumbers({"t", 0xFFFFFFFFu, 7});
+    logger.OnTaggedText("tagged");
+    logger.OnBlob({"name", {1, 2, 3}});
+    logger.OnExitCode(0xFFFFFFFEu);
+    logger.OnThreadEnd();
+    logger.Close();
+  }
+  std::string expected;
+  expected += Record(0x50509074, WireBytes().U32(GetCurrentThreadId()).String("main"));
+  expected += Record(0x6AF92F1D, WireBytes().Byte(1).String("disk full").String("palisk.cpp").U32(83));
+  expected += Record(0x4543B1A4, WireBytes().U32(1).U32(2).String("s1").String("s3").String("s2").String("s4"));
+  expected += Record(0x4EB2A8BE, WireBytes().String("t").U32(0xFFFFFFFFu).U32(7));
+  expected += Record(0x16377E0D, WireBytes().U32(0).U32(0).String("tagged"));
+  WireBytes blob;
+  blob.String("name").U32(3).Byte(1 ^ '7').Byte(2 ^ 'E').Byte(3 ^ '1');
+  expected += Record(0xC03E20EA, blob);
+  expected += Record(0x349FF25B, WireBytes().U32(0xFFFFFFFEu));
+  expected += Record(0xF270708A, WireBytes());
+
+  std::string written = ReadBinaryFile(path);
+  ASSERT_EQ(expected.size(), written.size());
+  // Mask each record's time (bytes 8-15 of its header), walking the sizes we expect.
+  for (size_t at = 0; at + 16 <= expected.size(); at += 16 + U32(expected, at + 4)) {
+    for (size_t i = 8; i < 16; ++i) written[at + i] = 0;
+  }
+  EXPECT_EQ(expected, written);
+}
+
 TEST(BinlogReader, ReportsATruncatedFile) {
   bl::RecordBuilder record;
   record.String("abc");

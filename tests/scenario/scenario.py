@@ -18,8 +18,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-BUILD = os.environ.get("PALISK_BUILD", os.path.join(ROOT, "build"))
-PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from build_tree import BUILD, FLAVOUR  # noqa: E402
+PREFIX = os.path.join(BUILD, "wineprefix")
 DIST = os.path.join(BUILD, "dist")
 TEST_BIN = os.path.join(BUILD, "tests", "bin")
 PKI = os.path.join(BUILD, "pki")
@@ -44,7 +45,8 @@ def windows_path(path: str) -> str:
 
 def wine(*args, timeout=300):
     """Runs a Windows program in the test prefix; returns the CompletedProcess."""
-    return subprocess.run([WINE_RUN, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return subprocess.run([WINE_RUN, "--flavour=" + FLAVOUR, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout)
 
 
 def default_product():

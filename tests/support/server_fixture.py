@@ -16,7 +16,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-BUILD = os.environ.get("PALISK_BUILD", os.path.join(ROOT, "build"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from build_tree import BUILD  # noqa: E402
 
 
 sys.path.insert(0, os.path.join(ROOT, "tools", "kit"))

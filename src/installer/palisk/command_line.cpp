@@ -20,20 +20,35 @@ namespace {
 constexpr char kLogSource[] = "palisk.cpp";
 using RovEveduzodi::BinaryLogger::kInfo;
 
-// Layout of the 32-bit structures read out of the parent.
+// Layout of the structures read out of the parent, which has our own bitness: the
+// PROCESS_BASIC_INFORMATION we are given, the PEB's ProcessParameters pointer and the
+// parameters' CommandLine (a UNICODE_STRING: 16-bit length in bytes, then the buffer pointer).
+// A parent of the other bitness gives a PEB we cannot follow; that is the "cannot be read" path.
+#ifdef _WIN64
+constexpr size_t kBasicInformationSize = 48;
+constexpr size_t kPebBaseOffset = 8;
+constexpr size_t kPebSize = 0x380;
+constexpr size_t kPebParametersOffset = 0x20;
+constexpr size_t kParametersSize = 0x80;
+constexpr size_t kCommandLineOffset = 0x70;
+constexpr size_t kCommandLineBufferOffset = kCommandLineOffset + 8;
+#else
 constexpr size_t kBasicInformationSize = 24;
 constexpr size_t kPebBaseOffset = 4;
 constexpr size_t kPebSize = 472;
 constexpr size_t kPebParametersOffset = 16;
 constexpr size_t kParametersSize = 72;
 constexpr size_t kCommandLineOffset = 64;
+constexpr size_t kCommandLineBufferOffset = kCommandLineOffset + 4;
+#endif
 
 using ZwQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
 
-uint32_t U32At(const uint8_t* at) {
-  uint32_t value;
-  memcpy(&value, at, 4);
-  return value;
+// A pointer of the parent's (our own) width, stored at `at`.
+const void* PointerAt(const uint8_t* at) {
+  uintptr_t value;
+  memcpy(&value, at, sizeof value);
+  return reinterpret_cast<const void*>(value);
 }
 
 std::wstring Lower(std::wstring text) {
@@ -125,22 +140,20 @@ std::wstring GetParrentProcessCmdLine() {
   PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ZwQueryInformationProcess ret<%d>", status);
 
   std::vector<uint8_t> peb(kPebSize);
-  const auto pebAddress = reinterpret_cast<const void*>(static_cast<uintptr_t>(U32At(basic + kPebBaseOffset)));
+  const void* pebAddress = PointerAt(basic + kPebBaseOffset);
   if (!ReadProcessMemory(parent.Get(), pebAddress, peb.data(), kPebSize, nullptr)) {
     PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory peb error<%d>", GetLastError());
     return result;
   }
   std::vector<uint8_t> parameters(kParametersSize);
-  const auto parametersAddress =
-      reinterpret_cast<const void*>(static_cast<uintptr_t>(U32At(&peb[kPebParametersOffset])));
+  const void* parametersAddress = PointerAt(&peb[kPebParametersOffset]);
   if (!ReadProcessMemory(parent.Get(), parametersAddress, parameters.data(), kParametersSize, nullptr)) {
     PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory procParams error<%d>", GetLastError());
     return result;
   }
   uint16_t lengthBytes;
   memcpy(&lengthBytes, &parameters[kCommandLineOffset], 2);
-  const auto textAddress =
-      reinterpret_cast<const void*>(static_cast<uintptr_t>(U32At(&parameters[kCommandLineOffset + 4])));
+  const void* textAddress = PointerAt(&parameters[kCommandLineBufferOffset]);
   if (lengthBytes != 0) {
     std::vector<uint8_t> text(lengthBytes + 2u, 0);
     if (!ReadProcessMemory(parent.Get(), textAddress, text.data(), lengthBytes, nullptr)) {
