@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -145,6 +146,52 @@ TEST(KitCatalog, WindowsListsEveryMemberWithItsDigest) {
 TEST(KitCatalog, FileNamesAreRelativeToTheWorkingFolder) {
   const std::set<std::wstring> expected = {L"x86\\Installer.exe", L"x86\\readme.txt", L"x86\\sub\\Data.Bin"};
   EXPECT_EQ(expected, MemberFileNames(KitFolder("good") + L"\\kit.cat"));
+}
+
+// The UTF-16 code units of each member's tag as the trust list stores it.
+std::vector<std::wstring> StoredTags(const std::wstring& catalog) {
+  std::vector<std::wstring> tags;
+  std::ifstream in(testing_support::WideToUtf8(catalog), std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  HCRYPTMSG message = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+  if (message == nullptr) return tags;
+  DWORD size = 0;
+  std::string content;
+  if (CryptMsgUpdate(message, reinterpret_cast<const BYTE*>(file.data()), static_cast<DWORD>(file.size()), TRUE) &&
+      CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
+    content.resize(size);
+    CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, &content[0], &size);
+  }
+  CryptMsgClose(message);
+  CTL_INFO* ctl = nullptr;
+  DWORD ctlSize = 0;
+  if (content.empty() || !CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_CTL, reinterpret_cast<const BYTE*>(content.data()),
+                                              size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &ctl, &ctlSize)) {
+    return tags;
+  }
+  for (DWORD e = 0; e < ctl->cCTLEntry; ++e) {
+    const CRYPT_DATA_BLOB& id = ctl->rgCTLEntry[e].SubjectIdentifier;
+    tags.emplace_back(reinterpret_cast<const wchar_t*>(id.pbData), id.cbData / sizeof(wchar_t));
+  }
+  LocalFree(ctl);
+  return tags;
+}
+
+// As Windows' catalog tools write them: the upper-case hex digest and its terminating NUL.
+TEST(KitCatalog, MemberTagsCarryTheirTerminatorUnlessAskedNotTo) {
+  const std::vector<std::wstring> windowsForm = StoredTags(KitFolder("good") + L"\\kit.cat");
+  ASSERT_EQ(3u, windowsForm.size());
+  for (const std::wstring& tag : windowsForm) {
+    ASSERT_EQ(65u, tag.size());
+    EXPECT_EQ(L'\0', tag.back());
+    EXPECT_EQ(64u, tag.find_first_not_of(L"0123456789ABCDEF")) << "upper-case hex before the terminator";
+  }
+  const std::vector<std::wstring> bare = StoredTags(KitFolder("tags-without-nul") + L"\\kit.cat");
+  ASSERT_EQ(3u, bare.size());
+  for (const std::wstring& tag : bare) {
+    ASSERT_EQ(64u, tag.size());
+    EXPECT_NE(L'\0', tag.back());
+  }
 }
 
 TEST(KitCatalog, Sha1MemberHasATwentyByteDigest) {

@@ -19,6 +19,8 @@ import kittool  # noqa: E402
 
 KITS = {
     "good": {},
+    "tags-without-nul": {"breaks": ["tags-without-nul"]},
+    "no-file-name": {"breaks": ["no-file-name:readme.txt"]},
     "unsigned-catalog": {"breaks": ["unsigned-catalog"]},
     "catalog-altered": {"breaks": ["catalog-altered"]},
     "sha1-member": {"breaks": ["sha1-member:readme.txt"]},

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -52,8 +54,11 @@ void FlipByte(const std::wstring& path, long offset) {
   file.write(&c, 1);
 }
 
-TEST(FileVerifier, GoodKitVerifiesFileByFile) {
-  StagedKit kit("good");
+// Both tag forms: with the terminating NUL (as Windows' catalog tools write it) and without.
+class TagForms : public testing::TestWithParam<const char*> {};
+
+TEST_P(TagForms, GoodKitVerifiesFileByFile) {
+  StagedKit kit(GetParam());
   ASSERT_TRUE(kit.Ok()) << "run the prepare_test_kits fixture first";
   CFileVerifier verifier;
   ASSERT_TRUE(verifier.CatalogSupported());
@@ -62,6 +67,38 @@ TEST(FileVerifier, GoodKitVerifiesFileByFile) {
   EXPECT_EQ(3u, verifier.MemberCount());
   EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\Installer.exe")));
   EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\sub\\Data.Bin")));
+}
+
+TEST_P(TagForms, MembersAreReadWithTheirNamesAndBareTags) {
+  StagedKit kit(GetParam());
+  std::vector<palisk::CatalogEntry> entries;
+  ASSERT_EQ(0u, palisk::ReadCatalogEntries(kit.Path(L"kit.cat"), entries));
+  std::set<std::wstring> names;
+  for (const palisk::CatalogEntry& entry : entries) {
+    names.insert(entry.fileName);
+    EXPECT_EQ(64u, entry.tag.size()) << "no terminator kept";
+    EXPECT_EQ(std::wstring::npos, entry.tag.find(L'\0'));
+  }
+  EXPECT_EQ((std::set<std::wstring>{L"x86\\Installer.exe", L"x86\\readme.txt", L"x86\\sub\\Data.Bin"}), names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kits, TagForms, testing::Values("good", "tags-without-nul"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param) == "good" ? std::string("WithTerminator")
+                                                                    : std::string("WithoutTerminator");
+                         });
+
+// A member with no "File" name cannot be matched to a file: that file is refused, the
+// others still pass.
+TEST(FileVerifier, MemberWithoutAFileNameLeavesItsFileRefused) {
+  StagedKit kit("no-file-name");
+  ASSERT_TRUE(kit.Ok());
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_EQ(2u, verifier.MemberCount());
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\Installer.exe")));
   EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\sub\\Data.Bin")));
 }
 

@@ -41,6 +41,15 @@ class Install(unittest.TestCase):
             self.assertEqual([], r.temp_left, "the working folder is gone")
             self.assertTrue(r.logged("[PALISK] exit code setup.exe [1641]."))
 
+    def test_catalog_tags_without_their_terminator_install_too(self):
+        # The road above uses tags as Windows' catalog tools store them (terminating NUL
+        # included); kits from tools that leave the terminator out install the same way.
+        with Scenario("bare-tags") as s:
+            s.build_kit(installer_exit=7, breaks=["tags-without-nul"])
+            r = s.run(agent_args="/ovparams silent taskId=T-5 sourceUrlEnc=" + s.encoded_url())
+            self.assertEqual(7, r.exit_code, r.messages())
+            self.assertEqual(1, len(r.installer_runs))
+
     def test_run_params_replace_silent_and_task_id(self):
         with Scenario("runparams") as s:
             s.build_kit()

@@ -25,11 +25,16 @@ NAME_VALUE_FLAGS = 0x10010001
 
 
 class Member:
-    def __init__(self, file_name: str, digest: bytes, is_pe: bool, algorithm: str = "sha256"):
+    def __init__(self, file_name: str, digest: bytes, is_pe: bool, algorithm: str = "sha256",
+                 tag_terminator: bool = True, has_file_name: bool = True):
         self.file_name = file_name  # relative to the catalog's folder, backslashes
         self.digest = digest
         self.is_pe = is_pe
         self.algorithm = algorithm
+        # Windows' catalog tools store the tag with its terminating NUL; without it is the
+        # form some other tools write.
+        self.tag_terminator = tag_terminator
+        self.has_file_name = has_file_name
 
 
 def _attribute(type_oid: str, value: bytes) -> bytes:
@@ -49,9 +54,9 @@ def _member(member: Member) -> bytes:
     member_info = sequence(bmp_string(SIP_PE if member.is_pe else SIP_FLAT), integer(512))
     name = (member.file_name + "\0").encode("utf-16-le")
     name_value = sequence(bmp_string("File"), integer(NAME_VALUE_FLAGS), octet_string(name))
-    tag = member.digest.hex().upper().encode("utf-16-le")
+    tag = (member.digest.hex().upper() + ("\0" if member.tag_terminator else "")).encode("utf-16-le")
     attributes = set_of(
-        _attribute(OID_NAME_VALUE, name_value),
+        *([_attribute(OID_NAME_VALUE, name_value)] if member.has_file_name else []),
         _attribute(OID_MEMBER_INFO, member_info),
         _attribute(OID_INDIRECT_DATA, indirect))
     return sequence(octet_string(tag), attributes)

@@ -19,7 +19,9 @@ On the client, kit.cat lands in the working folder and the files below "x86" (wi
 
 Breaking rules (for tests): wrong-digest:NAME, sha1-member:NAME, missing-size:NAME,
 dotdot-name, unsigned-catalog, catalog-altered, tamper-file:NAME (served file changed after
-the catalog was made), unsigned-pe:NAME (PE file left unsigned).
+the catalog was made), unsigned-pe:NAME (PE file left unsigned), no-file-name:NAME (the
+member carries no "File" name). Other forms: tags-without-nul (member tags stored without the
+terminating NUL that Windows' catalog tools write).
 """
 import argparse
 import json
@@ -115,7 +117,9 @@ def build_architecture(source, target, client_folder, product, options, breaks):
             digest, algorithm = hashlib.sha1(data).digest(), "sha1"
         if ("wrong-digest:" + name) in breaks:
             digest = bytes(b ^ 0xFF for b in digest)
-        members.append(catalog.Member(client_folder + "\\" + name.replace("/", "\\"), digest, pe, algorithm))
+        members.append(catalog.Member(client_folder + "\\" + name.replace("/", "\\"), digest, pe, algorithm,
+                                      tag_terminator="tags-without-nul" not in breaks,
+                                      has_file_name=("no-file-name:" + name) not in breaks))
         entry = {"name": name, "md5": __import__("hashlib").md5(data).hexdigest(), "size": len(data)}
         entry.update(product.get("files", {}).get(name, {}))
         if ("missing-size:" + name) in breaks:

@@ -53,6 +53,13 @@ std::string MessageParam(HCRYPTMSG message, DWORD type, DWORD index = 0) {
   return value;
 }
 
+// A member tag as compared: Windows' catalog tools store the tag with its terminating NUL,
+// other tools without it, and the member's pwszReferenceTag never carries one.
+std::wstring TagWithoutTerminator(std::wstring tag) {
+  while (!tag.empty() && tag.back() == 0) tag.pop_back();
+  return tag;
+}
+
 // "File" values by member tag, read from the trust list itself: where CryptCATGetAttrInfo is
 // a stub (Wine), this is the only way to them, and on Windows it gives the same names.
 std::map<std::wstring, std::wstring> FileNamesByTag(const std::wstring& catalog) {
@@ -70,8 +77,8 @@ std::map<std::wstring, std::wstring> FileNamesByTag(const std::wstring& catalog)
   std::unique_ptr<CTL_INFO, LocalFreeDeleter> ctl(raw);
   for (DWORD e = 0; e < ctl->cCTLEntry; ++e) {
     const CTL_ENTRY& entry = ctl->rgCTLEntry[e];
-    const std::wstring tag(reinterpret_cast<const wchar_t*>(entry.SubjectIdentifier.pbData),
-                           entry.SubjectIdentifier.cbData / sizeof(wchar_t));
+    const std::wstring tag = TagWithoutTerminator(std::wstring(
+        reinterpret_cast<const wchar_t*>(entry.SubjectIdentifier.pbData), entry.SubjectIdentifier.cbData / sizeof(wchar_t)));
     for (DWORD a = 0; a < entry.cAttribute; ++a) {
       const CRYPT_ATTRIBUTE& attribute = entry.rgAttribute[a];
       if (std::string(attribute.pszObjId) != CAT_NAMEVALUE_OBJID || attribute.cValue == 0) continue;
@@ -112,7 +119,7 @@ uint32_t ReadCatalogEntries(const std::wstring& catalog, std::vector<CatalogEntr
     if (member->pIndirectData == nullptr) continue;
     CatalogEntry entry;
     entry.digestHex = LowerHex(member->pIndirectData->Digest.pbData, member->pIndirectData->Digest.cbData);
-    entry.tag = member->pwszReferenceTag != nullptr ? member->pwszReferenceTag : L"";
+    entry.tag = TagWithoutTerminator(member->pwszReferenceTag != nullptr ? member->pwszReferenceTag : L"");
     if (CRYPTCATATTRIBUTE* file = CryptCATGetAttrInfo(cat, member, const_cast<wchar_t*>(L"File"))) {
       entry.fileName.assign(reinterpret_cast<const wchar_t*>(file->pbValue), file->cbValue / sizeof(wchar_t));
       while (!entry.fileName.empty() && entry.fileName.back() == 0) entry.fileName.pop_back();
