@@ -137,13 +137,31 @@ TEST(FileVerifier, FileNotInTheCatalogOrMissing) {
   EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\never-downloaded.txt"))) << "a file not on disk passes";
 }
 
-TEST(FileVerifier, DescriptorsAreExemptAnywhere) {
+TEST(FileVerifier, DescriptorsAreExemptInTheDescriptorFolderOnly) {
   ScopedTempFolder folder;
   ASSERT_TRUE(WriteTextFile(folder.Path() + L"\\Data.XML", "<root/>"));
+  ASSERT_TRUE(WriteTextFile(folder.Path() + L"\\installer.xml", "<config/>"));
   ASSERT_TRUE(WriteTextFile(folder.Path() + L"\\deep\\installer.xml", "<config/>"));
   CFileVerifier verifier;
-  EXPECT_TRUE(verifier.ValidateFile(folder.Path() + L"\\Data.XML"));
-  EXPECT_TRUE(verifier.ValidateFile(folder.Path() + L"\\deep\\installer.xml"));
+  EXPECT_FALSE(verifier.ValidateFile(folder.Path() + L"\\Data.XML")) << "no descriptor folder set";
+  verifier.SetDescriptorFolder(folder.Path() + L"\\");
+  EXPECT_TRUE(verifier.ValidateFile(folder.Path() + L"\\Data.XML")) << "any letter case";
+  EXPECT_TRUE(verifier.ValidateFile(folder.Path() + L"\\installer.xml"));
+  EXPECT_FALSE(verifier.ValidateFile(folder.Path() + L"\\deep\\installer.xml")) << "below it: a kit file";
+}
+
+// A kit that lists "x86\installer.xml" or "sub\data.xml": with the catalog loaded, such files
+// are verified like any other and refused when the catalog does not list them.
+TEST(FileVerifier, KitEntriesNamedLikeDescriptorsAreVerified) {
+  StagedKit kit("good");
+  CFileVerifier verifier;
+  verifier.SetDescriptorFolder(kit.Path(L""));
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  ASSERT_TRUE(WriteTextFile(kit.Path(L"x86\\installer.xml"), "<config><downloadUrl>http://evil/</downloadUrl></config>"));
+  ASSERT_TRUE(WriteTextFile(kit.Path(L"x86\\sub\\data.xml"), "<root/>"));
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\installer.xml")));
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\sub\\data.xml")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"data.xml"))) << "the kit's own descriptor";
 }
 
 class RefusedCatalog : public testing::TestWithParam<const char*> {};

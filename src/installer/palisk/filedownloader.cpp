@@ -48,6 +48,8 @@ CFileDownloader::~CFileDownloader() {
 int CFileDownloader::SetBasePath(const wchar_t* folder) {
   if (folder == nullptr) m_basePath.Clear();
   else m_basePath = folder;
+  // The descriptors (installer.xml, data.xml) are downloaded to the top of the base path.
+  m_verifier.SetDescriptorFolder(m_basePath.c_str());
   return 0;
 }
 

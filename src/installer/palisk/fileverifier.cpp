@@ -45,6 +45,13 @@ std::wstring FileNameOf(const std::wstring& path) {
 
 std::wstring ProgramFolder() { return ov::FolderOf(ov::ModuleFilePath(nullptr)); }
 
+// A folder as compared: lower case, "/" as "\\", no trailing separator.
+std::wstring ComparableFolder(std::wstring folder) {
+  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  while (folder.size() > 1 && folder.back() == L'\\') folder.pop_back();
+  return Lower(folder);
+}
+
 HMODULE LoadSystemWintrust() {
   wchar_t system[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
@@ -97,8 +104,12 @@ bool CFileVerifier::ValidateFile(const std::wstring& path) {
   std::wstring normalised = path;
   if (PathIsRelativeW(path.c_str())) normalised = Lower(ov::JoinPath(ProgramFolder(), path.c_str()));
   const std::wstring name = FileNameOf(normalised);
+  // Only the descriptors Palisk itself puts at the top of its working folder are exempt: a kit
+  // entry that happens to carry such a name lands below it and is verified like any file.
+  const bool inDescriptorFolder =
+      !m_descriptorFolder.empty() && ComparableFolder(ov::FolderOf(normalised)) == m_descriptorFolder;
   for (const wchar_t* exempt : kExemptNames) {
-    if (_wcsicmp(name.c_str(), exempt) == 0) {
+    if (inDescriptorFolder && _wcsicmp(name.c_str(), exempt) == 0) {
       PALISK_LOG(kInfo, L"File [%s] excepted", normalised.c_str());
       return true;
     }
@@ -111,6 +122,10 @@ bool CFileVerifier::ValidateFile(const std::wstring& path) {
   }
   PALISK_LOG(kNotice, L"Catalog file not loaded, trying to validate another file first?");
   return false;
+}
+
+void CFileVerifier::SetDescriptorFolder(const std::wstring& folder) {
+  m_descriptorFolder = folder.empty() ? std::wstring() : ComparableFolder(folder);
 }
 
 bool CFileVerifier::LoadCatalog(const std::wstring& path) {

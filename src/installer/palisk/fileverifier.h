@@ -1,7 +1,8 @@
 // CFileVerifier: every downloaded file is checked before it is used. The kit's catalog
 // ("kit.cat") is accepted only when its signature verifies and was made by the publisher;
 // every later file must then have the digest the catalog records for it. data.xml and
-// installer.xml are exempt. IsFileTrusted is the publisher check on its own.
+// installer.xml are exempt where Palisk itself puts them (the descriptor folder, the top of
+// the working folder). IsFileTrusted is the publisher check on its own.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +28,9 @@ class CFileVerifier {
 
   // The verdict for a downloaded file.
   bool ValidateFile(const std::wstring& path);
+  // Where Palisk downloads its own descriptors; only there are data.xml and installer.xml
+  // exempt (nowhere while it is unset).
+  void SetDescriptorFolder(const std::wstring& folder);
   // The publisher check: signable files must carry a trusted signature by the publisher.
   bool IsFileTrusted(const std::wstring& path, bool onlineRetry);
   // SHA-256 as the catalog records it (image hash for PE files), lowercase hex.
@@ -46,6 +50,7 @@ class CFileVerifier {
 
   const std::wstring m_catalogName = L"kit.cat";
   std::map<std::wstring, CatalogMember> m_members;
+  std::wstring m_descriptorFolder;  // comparable form, empty when unset
   HMODULE m_wintrust = nullptr;
   void* m_acquireContext2 = nullptr;
   void* m_calcHash2 = nullptr;

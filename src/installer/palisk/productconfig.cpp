@@ -34,24 +34,52 @@ std::wstring UrlJoin(const std::wstring& url, const std::wstring& name) {
   return joined + name;
 }
 
+std::wstring UrlForQuotedArgument(const std::wstring& url) {
+  // A double quote would close the argument's quotes and a blank or control character would
+  // start a new argument; backslashes right before the closing quote would escape it. A
+  // well-formed URL has none of these, so it comes out unchanged.
+  size_t trailingBackslashes = 0;
+  while (trailingBackslashes < url.size() && url[url.size() - 1 - trailingBackslashes] == L'\\') {
+    ++trailingBackslashes;
+  }
+  std::wstring safe;
+  safe.reserve(url.size());
+  for (size_t i = 0; i < url.size(); ++i) {
+    const wchar_t c = url[i];
+    const bool escapesTheQuote = c == L'\\' && i >= url.size() - trailingBackslashes;
+    if (c == L'"' || c == L' ' || c < 0x20 || c == 0x7F || escapesTheQuote) {
+      wchar_t code[4];
+      _snwprintf(code, 4, L"%%%02X", static_cast<unsigned>(c));
+      safe.append(code, 3);
+    } else {
+      safe += c;
+    }
+  }
+  return safe;
+}
+
 std::wstring StatusBody(int stateId, int error, const std::wstring& taskId, int32_t timestamp) {
   wchar_t body[2048];
   if (!taskId.empty()) {
     // JSON-escaped: an ordinary id is unchanged, and no id can break the document.
+    // At most 1500 characters of escaped text, cut between escapes: a cut inside one would
+    // leave a lone backslash that escapes the closing quote.
+    constexpr size_t kMaxEscaped = 1500;
     std::wstring escaped;
     for (wchar_t c : taskId) {
+      std::wstring piece;
       if (c == L'"' || c == L'\\') {
-        escaped += L'\\';
-        escaped += c;
+        piece = {L'\\', c};
       } else if (c < 0x20) {
         wchar_t code[8];
         _snwprintf(code, 8, L"\\u%04x", static_cast<unsigned>(c));
-        escaped += code;
+        piece = code;
       } else {
-        escaped += c;
+        piece = c;
       }
+      if (escaped.size() + piece.size() > kMaxEscaped) break;
+      escaped += piece;
     }
-    if (escaped.size() > 1500) escaped.resize(1500);
     _snwprintf(body, 2048,
                L"{\"version\":%i, \"action\": %i, \"stateId\": %i , \"error\": %i, \"taskId\":\"%s\", \"timestamp\": %ld }",
                1, 1, stateId, error, escaped.c_str(), static_cast<long>(timestamp));
@@ -291,7 +319,7 @@ int32_t CProductConfig::ReloadData() {
     m_loaded = true;
     if (configResult != 0 || linkResult == 0) {
       std::wstring parameters = m_product.parameters.c_str();
-      parameters += L" currentDownloadLink=\"" + m_baseUrl + L"\"";
+      parameters += L" currentDownloadLink=\"" + palisk::UrlForQuotedArgument(m_baseUrl) + L"\"";
       m_product.parameters = parameters.c_str();
     }
   }

@@ -23,6 +23,10 @@ void SetRetryWaitForTesting(RetryWaitFn wait);
 
 // "url" + "/" (unless it is empty or already ends with one) + "name".
 std::wstring UrlJoin(const std::wstring& url, const std::wstring& name);
+// `url` made safe inside a double-quoted command-line argument: '"', blanks, control
+// characters and backslashes before the closing quote are percent-encoded; a well-formed URL
+// is unchanged.
+std::wstring UrlForQuotedArgument(const std::wstring& url);
 // The status-link body; the taskId is inserted as a JSON string (escaped).
 std::wstring StatusBody(int stateId, int error, const std::wstring& taskId, int32_t timestamp);
 
