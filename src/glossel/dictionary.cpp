@@ -133,6 +133,14 @@ bool CDictionary::GetString(const wchar_t*& out, const wchar_t* key, const wchar
   return true;
 }
 
+const DictEntry* CDictionary::Find(const wchar_t* key, const wchar_t* path) const {
+  const std::wstring k = CDictLoader::Trim(key != nullptr ? key : L"");
+  auto dictionary = m_store.find(DictionaryKey{path != nullptr ? path : L"", L"", L"", L""});
+  if (k.empty() || dictionary == m_store.end()) return nullptr;
+  auto found = dictionary->second.find(k);
+  return found != dictionary->second.end() ? &found->second : nullptr;
+}
+
 const wchar_t* CDictionary::Replace(const wchar_t* key, const wchar_t* text, const wchar_t* path) {
   LogMessage(kLevelTrace, L"CDictionary::Replace", L"src: %s, selector: %s", key != nullptr ? key : L"",
              path != nullptr ? path : L"");
@@ -146,6 +154,7 @@ const wchar_t* CDictionary::Replace(const wchar_t* key, const wchar_t* text, con
     return nullptr;
   }
   found->second.text = text != nullptr ? text : L"";
+  found->second.filled = true;
   LogMessage(kLevelTrace, L"CDictionary::Replace", L"String replaced: %s, %s", k.c_str(), found->second.text.c_str());
   return found->second.text.c_str();
 }

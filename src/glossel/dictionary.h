@@ -15,6 +15,7 @@ struct DictEntry {
   std::wstring rawKey;
   std::wstring text;
   std::wstring status;  // "translated" (from a file) or "default" (added by a lookup)
+  bool filled = false;  // its variables were filled in once (Replace stored the text)
 };
 
 struct DictionaryKey {
@@ -33,6 +34,8 @@ class CDictionary {
   bool Load(const wchar_t* path);
   // `out` points into the entry (valid until its text changes or the store is emptied).
   bool GetString(const wchar_t*& out, const wchar_t* key, const wchar_t* path);
+  // The entry of `key` in the dictionary file `path`, or null; changes nothing.
+  const DictEntry* Find(const wchar_t* key, const wchar_t* path) const;
   // The new text of `key` in the dictionary at `path` + ".dict", or null.
   const wchar_t* Replace(const wchar_t* key, const wchar_t* text, const wchar_t* path);
   bool LanguageName(const wchar_t*& out) const;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "framework/format_inserts.h"
 #include "framework/module_path.h"
 #include "framework/utf8.h"
 #include "logging/log_binding.h"
@@ -58,14 +59,12 @@ CGlossel::CGlossel() {
   InitializeCriticalSection(&m_allowedLock);
   InitializeCriticalSection(&m_variablesLock);
   InitializeCriticalSection(&m_initLock);
-  InitializeCriticalSection(&m_cacheLock);
 }
 
 CGlossel::~CGlossel() {
   DeleteCriticalSection(&m_allowedLock);
   DeleteCriticalSection(&m_variablesLock);
   DeleteCriticalSection(&m_initLock);
-  DeleteCriticalSection(&m_cacheLock);
 }
 
 void* CGlossel::QueryInterface(GUID iid) {
@@ -107,9 +106,27 @@ void CGlossel::UnInit() {
 }
 
 void CGlossel::Clear() {
+  CallTrace trace(L"CGlossel::Clear");
+  AcquireSRWLockExclusive(&m_entriesLock);
   m_dictionary.Clear();
   m_loadedSelectors.clear();
   m_textCache.clear();
+  ReleaseSRWLockExclusive(&m_entriesLock);
+}
+
+bool CGlossel::FinishedText(const std::wstring& key, const wchar_t* selector, ov::StringT& out) {
+  const std::wstring* text = nullptr;
+  if (selector != nullptr && m_loadedSelectors.count(selector) != 0) {
+    const DictEntry* entry = m_dictionary.Find(key.c_str(), DictionaryFile(selector).c_str());
+    if (entry != nullptr && entry->filled) text = &entry->text;
+  } else if (selector == nullptr) {
+    auto cached = m_textCache.find(key);
+    if (cached != m_textCache.end()) text = &cached->second;
+  }
+  // A text with a "[" may still hold a reference that a later pass can fill.
+  if (text == nullptr || text->find(L'[') != std::wstring::npos) return false;
+  out = text->c_str();
+  return true;
 }
 
 std::wstring CGlossel::DictionaryFile(const wchar_t* selector) const {
@@ -127,16 +144,26 @@ int CGlossel::GetString(const wchar_t* text, const wchar_t* selector, ov::String
     return ERROR_FUNCTION_FAILED;
   }
   const std::wstring key = RemoveAll(RemoveAll(text, L"_LS"), L"LS_");
-  const wchar_t* result = nullptr;
-  EnterCriticalSection(&m_cacheLock);
-  bool useCache = true;
-  if (selector == nullptr || *selector == 0) {
-    LogMessage(kLevelInfo, L"CGlossel::GetString", L"The selector is empty : ");
-  } else if (LoadDictionaryForSelector(selector) == 0) {
-    useCache = false;
+  const bool hasSelector = selector != nullptr && *selector != 0;
+  if (!hasSelector) LogMessage(kLevelInfo, L"CGlossel::GetString", L"The selector is empty : ");
+
+  // Texts already translated and filled are only read: translating threads share this.
+  const bool nested = m_entriesWriter == GetCurrentThreadId();
+  if (!nested) {
+    AcquireSRWLockShared(&m_entriesLock);
+    const bool finished = FinishedText(key, hasSelector ? selector : nullptr, out);
+    ReleaseSRWLockShared(&m_entriesLock);
+    if (finished) return 0;
   }
+  // Loading a selector, adding a missing key, storing a filled text and copying it out change
+  // or read shared maps: one thread at a time, until the copy is made.
+  if (!nested) {
+    AcquireSRWLockExclusive(&m_entriesLock);
+    m_entriesWriter = GetCurrentThreadId();
+  }
+  const wchar_t* result = nullptr;
+  const bool useCache = !hasSelector || LoadDictionaryForSelector(selector) != 0;
   if (!useCache) {
-    LeaveCriticalSection(&m_cacheLock);
     const std::wstring file = DictionaryFile(selector);
     if (m_dictionary.GetString(result, key.c_str(), file.c_str()) && result != nullptr) {
       ReplaceVariables(key, result, selector);
@@ -155,18 +182,27 @@ int CGlossel::GetString(const wchar_t* text, const wchar_t* selector, ov::String
       result = cached->second.c_str();
     }
     if (result != nullptr) out = result;
-    LeaveCriticalSection(&m_cacheLock);
+  }
+  if (!nested) {
+    m_entriesWriter = 0;
+    ReleaseSRWLockExclusive(&m_entriesLock);
   }
   return result != nullptr ? 0 : ERROR_FUNCTION_FAILED;
 }
 
 int CGlossel::LoadDictionaryForSelector(const wchar_t* selector) {
+  CallTrace trace(L"CGlossel::LoadDictionaryForSelector");
   LogMessage(kLevelTrace, L"CGlossel::LoadDictionaryForSelector", L"selector: %s", selector != nullptr ? selector : L"$null$");
   if (m_loadedSelectors.count(selector) != 0) {
     LogMessage(kLevelTrace, L"CGlossel::LoadDictionaryForSelector", L"Dictionary already loaded !");
     return 0;
   }
   LogMessage(kLevelTrace, L"CGlossel::LoadDictionaryForSelector", L"dictinary path: %s", m_dictsPath.c_str());
+  if (m_dictsPath.empty()) {
+    // No dictionaries folder: nothing to load (not "\\<selector>.dict" at a drive's root).
+    LogMessage(kLevelError, L"CGlossel::LoadDictionaryForSelector", L"No dictionaries folder for <%s>.", selector);
+    return ERROR_FUNCTION_FAILED;
+  }
   const std::wstring file = DictionaryFile(selector);
   LogMessage(kLevelTrace, L"CGlossel::LoadDictionaryForSelector", L"fullName: %s", file.c_str());
   if (m_dictionary.Load(file.c_str())) {
@@ -180,6 +216,7 @@ int CGlossel::LoadDictionaryForSelector(const wchar_t* selector) {
 }
 
 int CGlossel::ReplaceVariables(const std::wstring& source, const wchar_t*& text, const wchar_t* selector) {
+  CallTrace trace(L"CGlossel::ReplaceVariables");
   EnterCriticalSection(&m_variablesLock);
   LogMessage(kLevelTrace, L"CGlossel::ReplaceVariables", L"Source: %s, selector: %s", source.c_str(), selector);
   const std::wstring entry = text != nullptr ? text : L"";
@@ -235,6 +272,7 @@ int CGlossel::ReplaceVariables(const std::wstring& source, const wchar_t*& text,
 }
 
 int CGlossel::LoadMCR() {
+  CallTrace trace(L"CGlossel::LoadMCR");
   ITallon* tallon = m_tallon.Get();
   if (tallon == nullptr) {
     LogMessage(kLevelError, L"CGlossel::LoadMCR", L"m_pTallon is NULL : returns ERROR_FUNCTION_FAILED");
@@ -273,6 +311,7 @@ int CGlossel::LoadMCR() {
 }
 
 std::wstring CGlossel::GuessLangPath() const {
+  CallTrace trace(L"CGlossel::GuessLangPath");
   const std::wstring path = GlosselFolder() + L"lang\\";
   if (PathFileExistsW(path.c_str())) {
     LogMessage(kLevelInfo, L"CGlossel::GuessLangPath", L"Guessed path to lang folder: %s", path.c_str());
@@ -354,12 +393,19 @@ void CGlossel::OnSettingsChanged(int what) {
 }
 
 bool CGlossel::GetAllowedLanguages(std::vector<std::wstring>& allowed) {
+  CallTrace trace(L"CGlossel::GetAllowedLanguages");
   EnterCriticalSection(&m_allowedLock);
   if (!m_allowedRead) {
-    const std::string path = ToUtf8(GlosselFolder() + L"lang\\langconfig.xml");
+    const std::wstring widePath = GlosselFolder() + L"lang\\langconfig.xml";
+    const std::string path = ToUtf8(widePath);
     TiXmlDocument document;
     unsigned status = 0;
-    if (!document.LoadFile(path.c_str())) {
+    // Opened here with the wide path: TinyXML's own fopen takes a narrow (ANSI) name, which
+    // cannot name every folder (a user name in another script, say).
+    FILE* file = _wfopen(widePath.c_str(), L"rb");
+    const bool loaded = file != nullptr && document.LoadFile(file);
+    if (file != nullptr) fclose(file);
+    if (!loaded) {
       LogMessage(kLevelError, L"CGlossel::GetAllowedLanguages", L"Failed to load the file %S", path.c_str());
       status = ERROR_FUNCTION_FAILED;
     } else {
@@ -389,6 +435,7 @@ bool CGlossel::GetAllowedLanguages(std::vector<std::wstring>& allowed) {
 }
 
 std::wstring CGlossel::GetLanguageDisplayName(const std::wstring& folder) {
+  CallTrace trace(L"CGlossel::GetLanguageDisplayName");
   CDictionary names;
   const std::wstring file = m_langFolder + folder + L"\\language.dict";
   const wchar_t* name = nullptr;
@@ -400,9 +447,13 @@ void CGlossel::ListAvailableLanguages(ov::IMap<ov::StringT, ov::StringT>* out) {
   CallTrace trace(L"CGlossel::ListAvailableLanguages");
   if (out == nullptr) return;
   out->RemoveAll();
-  if (m_langFolder.empty()) {
-    LogMessage(kLevelInfo, L"CGlossel::ListAvailableLanguages", L"Empty languagesPath");
-    BuildLangPath();
+  {
+    // BuildLangPath writes the language fields: only under the write lock.
+    WriteLock write(m_rwLock);
+    if (m_langFolder.empty()) {
+      LogMessage(kLevelInfo, L"CGlossel::ListAvailableLanguages", L"Empty languagesPath");
+      BuildLangPath();
+    }
     if (m_langFolder.empty()) return;
   }
   std::vector<std::wstring> allowed;
@@ -433,26 +484,14 @@ void CGlossel::ListAvailableLanguages(ov::IMap<ov::StringT, ov::StringT>* out) {
 const wchar_t* CGlossel::FormatString(ov::StringT& out, const wchar_t* format, const ov::IList<ov::StringT>& args) {
   CallTrace trace(L"CGlossel::FormatString");
   ReadLock read(m_rwLock);
-  // FORMAT_MESSAGE_ARGUMENT_ARRAY takes an array of pointer-sized values.
-  std::vector<DWORD_PTR> texts;
+  std::vector<const wchar_t*> texts;
   ov::IConstListEnum<ov::StringT>* it = args.GetConstEnum();
-  for (; it != nullptr && it->IsValid(); it->Next()) texts.push_back(reinterpret_cast<DWORD_PTR>(it->Current()->c_str()));
+  for (; it != nullptr && it->IsValid(); it->Next()) texts.push_back(it->Current()->c_str());
   if (it != nullptr) it->Release();
   out.Clear();
-  if (format != nullptr && *format != 0) {
-    std::wstring source;
-    for (const wchar_t* c = format; *c != 0; ++c) {
-      if (*c != L'[' && *c != L']') source += *c;
-    }
-    wchar_t* produced = nullptr;
-    if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                       source.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&produced), 0,
-                       reinterpret_cast<va_list*>(texts.empty() ? nullptr : texts.data())) != 0 &&
-        produced != nullptr) {
-      out = produced;
-    }
-    if (produced != nullptr) LocalFree(produced);
-  }
+  // An insert the list does not cover ("%2" with one argument, "%10") becomes empty text.
+  std::wstring formatted;
+  if (ov::FormatInserts(format, texts, formatted)) out = formatted.c_str();
   return out.c_str();
 }
 

@@ -51,6 +51,9 @@ class CGlossel : public IServPlugin,
 
  private:
   int LoadDictionaryForSelector(const wchar_t* selector);
+  // A text that earlier calls translated and filled completely, copied into `out` (null
+  // selector: the text cache). Under m_entriesLock, shared.
+  bool FinishedText(const std::wstring& key, const wchar_t* selector, ov::StringT& out);
   int BuildLangPath();
   std::wstring GuessLangPath() const;
   std::wstring GetLanguageDisplayName(const std::wstring& folder);
@@ -75,6 +78,9 @@ class CGlossel : public IServPlugin,
   std::wstring m_language;
   CRITICAL_SECTION m_variablesLock;
   CRITICAL_SECTION m_initLock;
-  CRITICAL_SECTION m_cacheLock;
+  // Guards the dictionaries' entries, the loaded selectors and the text cache inside the read
+  // side of m_rwLock (shared: reading finished texts; exclusive: anything that changes them).
+  SRWLOCK m_entriesLock = SRWLOCK_INIT;
+  volatile DWORD m_entriesWriter = 0;  // the thread holding it exclusively, 0 when none
   CSyncRWLock m_rwLock;
 };

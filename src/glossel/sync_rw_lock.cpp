@@ -12,6 +12,11 @@ CSyncRWLock::CSyncRWLock() {
   InitializeCriticalSection(&m_state);
   m_readersGo = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
   m_writersGo = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
+  // Without its semaphores the lock would let waiters through unexcluded: like any other
+  // misuse of the lock, that ends the process.
+  if (m_readersGo == nullptr || m_writersGo == nullptr) {
+    ov::EndProcessOnCorruption("CSyncRWLock: the lock's semaphores cannot be created");
+  }
 }
 
 CSyncRWLock::~CSyncRWLock() {

@@ -78,6 +78,27 @@ TEST_F(Bare, FormatDropsBracketsAndCountsNumberedArguments) {
   EXPECT_EQ(untouched, L"kept");
 }
 
+// A translated text may name more inserts than the caller's list holds: those become empty,
+// and nothing past the list is read.
+TEST_F(Bare, FormatStringInsertsPastTheListAreEmpty) {
+  ov::List<ov::StringT> one;
+  one.AddTail(L"a");
+  ov::StringT out;
+  EXPECT_STREQ(L"a and ", glossel_.FormatString(out, L"[%1] and [%2]", one));
+  EXPECT_STREQ(L"<>", glossel_.FormatString(out, L"<%10>", one));
+  EXPECT_STREQ(L"<a> <>", glossel_.FormatString(out, L"<%1!s!> <%99!s!>", one));
+  ov::List<ov::StringT> none;
+  EXPECT_STREQ(L"x  y", glossel_.FormatString(out, L"x %1 y", none));
+}
+
+TEST(GlosselClientFormat, TranslationNamingMoreInsertsThanGivenGetsEmptyText) {
+  ov::StringT out;
+  // As a translator might write it: the drive twice, and a third insert the caller never gives.
+  EXPECT_STREQ(L"C: C: 12 ", GlosselClient::Format(out, L"[%1] %1 [%2] [%3]", L"C:", L"12"));
+  EXPECT_STREQ(L"only text", GlosselClient::Format(out, L"only text"));
+  EXPECT_STREQ(L"", GlosselClient::Format(out, L"", L"a"));
+}
+
 TEST_F(Bare, AddPunctuation) {
   ov::StringT text(L"Done  ");
   glossel_.AddPunctuation(text, L'.');

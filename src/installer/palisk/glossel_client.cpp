@@ -1,7 +1,8 @@
 #include "installer/palisk/glossel_client.h"
 
-#include <cstdarg>
 #include <string>
+
+#include "framework/format_inserts.h"
 
 void GlosselClient::Lock() {
   while (InterlockedExchange(&m_lock, 1) != 0) Sleep(1);
@@ -54,23 +55,11 @@ int GlosselClient::SetDictionaryFolder(const wchar_t* folder) {
   return 0;
 }
 
-const wchar_t* GlosselClient::Format(ov::StringT& out, const wchar_t* format, ...) {
+const wchar_t* GlosselClient::FormatArguments(ov::StringT& out, const wchar_t* format,
+                                              std::vector<const wchar_t*> arguments) {
   out.Clear();
-  if (format == nullptr || *format == 0) return out.c_str();
-  std::wstring source;
-  for (const wchar_t* c = format; *c != 0; ++c) {
-    if (*c != L'[' && *c != L']') source += *c;
-  }
-  va_list args;
-  va_start(args, format);
-  wchar_t* produced = nullptr;
-  if (FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER, source.c_str(), 0, 0,
-                     reinterpret_cast<LPWSTR>(&produced), 0, &args) != 0 &&
-      produced != nullptr) {
-    out = produced;
-  }
-  va_end(args);
-  if (produced != nullptr) LocalFree(produced);
+  std::wstring formatted;
+  if (ov::FormatInserts(format, arguments, formatted)) out = formatted.c_str();
   return out.c_str();
 }
 

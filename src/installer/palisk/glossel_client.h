@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "framework/guarded_string.h"
 #include "framework/plugin.h"
 #include "framework/shared_instance.h"
@@ -20,13 +22,20 @@ class GlosselClient {
   const ov::StringT& Translate(ov::StringT& out, const wchar_t* text, const wchar_t* selector = L"palisk");
   // 0, or 50 when the interface came from a component manager.
   int SetDictionaryFolder(const wchar_t* folder);
-  // "[" and "]" removed, then %1, %2... filled from the wide-string arguments.
-  static const wchar_t* Format(ov::StringT& out, const wchar_t* format, ...);
+  // "[" and "]" removed, then %1, %2... filled from the wide-string arguments. The count of
+  // arguments is known here, so a translated text that names more inserts than the caller
+  // gave gets empty text for them instead of reading past the arguments.
+  template <typename... Texts>
+  static const wchar_t* Format(ov::StringT& out, const wchar_t* format, Texts... texts) {
+    return FormatArguments(out, format, {static_cast<const wchar_t*>(texts)...});
+  }
   bool EnsureLoaded();
   void Unload();
   bool Loaded() const { return m_active != nullptr; }
 
  private:
+  static const wchar_t* FormatArguments(ov::StringT& out, const wchar_t* format,
+                                        std::vector<const wchar_t*> arguments);
   void Lock();
   void Unlock() { InterlockedExchange(&m_lock, 0); }
 

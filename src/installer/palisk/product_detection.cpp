@@ -108,6 +108,12 @@ void DetectOldVersions(ProductInformation& product, const std::wstring& workingF
   std::wstring installed;
   ReadMachineRegistryText(kProductKey, L"InstallLocation", installed);
   product.installedFolder = installed.c_str();
+  if (installed.empty()) {
+    // Without the product's folder there is no configuration to keep: never "\\tallon.xml"
+    // at the root of the current drive.
+    PALISK_LOG(kError, L"DetectOldVersions: the installed product's InstallLocation cannot be read.");
+    return;
+  }
   const std::wstring source = ov::JoinPath(installed, L"tallon.xml");
   const std::wstring target = ov::JoinPath(workingFolder, is64Bit ? L"x64" : L"x86");
   CreateDirectoryW(target.c_str(), nullptr);
