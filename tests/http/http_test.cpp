@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "outside/hypra/content_length.h"
+
 #include "framework/scoped_handle.h"
 #include "support/kit_server.h"
 #include "support/recording_listener.h"
@@ -160,6 +162,22 @@ TEST_F(Http, WrongProxyPasswordFallsBackToDirect) {
 }
 
 // The stand-in on its own, for what the wrapper fixes (its 30 s timeouts).
+// A Content-Length past 4 GiB is read whole: cut to 32 bits, a complete body would look
+// truncated.
+TEST(ContentLength, SixtyFourBitValuesAndNothingElse) {
+  uint64_t length = 1;
+  ASSERT_TRUE(hypra::ParseContentLength(L"5368709120", length));
+  EXPECT_EQ(5368709120ull, length);
+  ASSERT_TRUE(hypra::ParseContentLength(L" 0 ", length));
+  EXPECT_EQ(0u, length);
+  ASSERT_TRUE(hypra::ParseContentLength(L"9223372036854775807", length));
+  for (const wchar_t* bad : {L"", L"-1", L"12abc", L"1 2", L"0x10", L"9223372036854775808", L"99999999999999999999"}) {
+    EXPECT_FALSE(hypra::ParseContentLength(bad, length)) << bad;
+    EXPECT_EQ(0u, length);
+  }
+  EXPECT_FALSE(hypra::ParseContentLength(nullptr, length));
+}
+
 TEST(HypraStandIn, StalledServerTimesOut) {
   KitServer server;
   ASSERT_TRUE(server.Connect());

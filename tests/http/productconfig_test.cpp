@@ -4,12 +4,14 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "framework/module_path.h"
+#include "installer/palisk/xml_document.h"
 #include "support/kit_server.h"
 #include "support/test_support.h"
 
@@ -115,6 +117,30 @@ TEST_F(Kit, LatestDatWithOneTokenLeavesTheLink) {
   EXPECT_NE(std::wstring::npos, parameters.find(L"currentDownloadLink=")) << "resolved without error";
 }
 
+TEST_F(Kit, OversizedLatestDatIsRefused) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("biglatest"))));
+  EXPECT_EQ(server_.KitUrl("biglatest") + L"win32", config.BaseUrl()) << "the link as it was";
+  std::wstring path, parameters;
+  config.GetRunCommand(path, parameters, CProductConfig::kArch32);
+  EXPECT_EQ(std::wstring::npos, parameters.find(L"currentDownloadLink=")) << "the link could not be resolved";
+}
+
+// latest.dat is not signed: a quote and a tab in its folder name must not reach the
+// installer's command line as such, or they would add switches to a signed installer.
+TEST_F(Kit, HostileLatestDatCannotAddSwitchesToTheInstaller) {
+  CProductConfig config;
+  ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("hostile"))));
+  std::wstring path, parameters;
+  ASSERT_EQ(0, config.GetRunCommand(path, parameters, CProductConfig::kArch32));
+  EXPECT_EQ(L" currentDownloadLink=\"" + server_.KitUrl("hostile") + L"kits/1.0.0%22%09/silent/win32\"", parameters);
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW((L"Installer.exe" + parameters + L" /silent taskId=T").c_str(), &count);
+  ASSERT_NE(nullptr, arguments);
+  EXPECT_EQ(4, count) << "the link stays one argument";
+  LocalFree(arguments);
+}
+
 TEST_F(Kit, UnreachableLatestDatGivesNoCurrentDownloadLink) {
   const std::string tag = Tag("nolatest");
   ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + tag + "/basic/latest.dat"}, {"status", 404}}}));
@@ -197,6 +223,50 @@ TEST_F(Kit, DescriptorEntriesCommentsUrlsAndDotDot) {
   EXPECT_EQ(1, config.LoadKitData(data)) << "\"..\" anywhere in a name";
   WriteTextFile(data, "<root><nofiles/></root>");
   EXPECT_NE(0, config.LoadKitData(data));
+}
+
+class KitData : public testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CreateDirectoryW((folder_.Path() + L"\\work").c_str(), nullptr);
+  }
+  void TearDown() override { CoUninitialize(); }
+  // LoadKitData of `xml` written as data.xml, with `config` set up for a 32-bit kit.
+  int32_t Load(CProductConfig& config, const std::string& xml) {
+    config.SetData(folder_.Path() + L"\\work", L"", L"", CProductConfig::kArch32, false, true, L"");
+    const std::wstring data = folder_.Path() + L"\\data.xml";
+    WriteTextFile(data, xml);
+    return config.LoadKitData(data);
+  }
+  ScopedTempFolder folder_;
+};
+
+TEST_F(KitData, SizesThatAreNoPositiveNumberCountAsMissing) {
+  for (const char* size : {"0", "abc", "-5", ""}) {
+    CProductConfig config;
+    ASSERT_EQ(0, Load(config, std::string("<root><files><file name=\"a\" size=\"10\"/><file name=\"b\" size=\"") +
+                                  size + "\"/></files></root>"));
+    EXPECT_FALSE(config.AllSizesKnown()) << "size \"" << size << "\"";
+    EXPECT_EQ(0u, config.Downloader().Entries()[1].expectedSize) << size;
+  }
+  CProductConfig sized;
+  ASSERT_EQ(0, Load(sized, "<root><files><file name=\"a\" size=\"10\"/><file name=\"b\" size=\"3\"/></files></root>"));
+  EXPECT_TRUE(sized.AllSizesKnown());
+}
+
+TEST_F(KitData, UnreadableDocumentsGiveTheLowBitsOfTheLoadResult) {
+  CProductConfig config;
+  const int32_t malformed = Load(config, "<root><files><file name=\"a\"");
+  EXPECT_NE(0, malformed);
+  EXPECT_EQ(malformed & 0xFFFF, malformed) << "16 bits";
+  EXPECT_NE(16389, malformed) << "not E_FAIL in place of what the load said";
+
+  CProductConfig huge;
+  std::string big = "<root><files>";
+  big += "<!--" + std::string(palisk::XmlDocument::kMaxDocumentBytes, 'x') + "-->";
+  big += "</files></root>";
+  EXPECT_EQ(ERROR_FILE_TOO_LARGE, Load(huge, big)) << "refused before parsing";
 }
 
 TEST(ProxyPassword, DecryptsWhatTheKitToolEncrypted) {

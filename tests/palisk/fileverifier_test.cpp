@@ -186,6 +186,18 @@ INSTANTIATE_TEST_SUITE_P(Kits, RefusedCatalog,
                            return name;
                          });
 
+TEST(CatalogReader, DerHeaderMustDescribeExactlyTheContent) {
+  using palisk::DerHeaderLength;
+  EXPECT_EQ(2u, DerHeaderLength(std::string("\x30\x03" "abc", 5)));
+  EXPECT_EQ(4u, DerHeaderLength(std::string("\x30\x82\x01\x00", 4) + std::string(256, 'x')));
+  EXPECT_EQ(0u, DerHeaderLength(std::string("\x30\x05" "abc", 5))) << "runs past the end";
+  EXPECT_EQ(0u, DerHeaderLength(std::string("\x30\x01" "abc", 5))) << "stops short";
+  EXPECT_EQ(0u, DerHeaderLength(std::string("\x30\x84\xFF", 3))) << "length octets missing";
+  EXPECT_EQ(0u, DerHeaderLength(std::string("\x30\x80" "abc\0\0", 7))) << "indefinite length";
+  EXPECT_EQ(0u, DerHeaderLength(std::string("\x30\x89", 2) + std::string(9, '\xFF'))) << "more octets than fit";
+  EXPECT_EQ(0u, DerHeaderLength(std::string("\x30", 1)));
+}
+
 TEST(CatalogReader, SignedContentMustBeTheContentCarried) {
   StagedKit good("good"), altered("catalog-altered"), unsigned_("unsigned-catalog");
   EXPECT_TRUE(palisk::CatalogContentMatchesSignature(good.Path(L"kit.cat")));

@@ -29,6 +29,10 @@ KITS = {
     "nosize": (("missing-size:readme.txt",), None, "kits/1.0.0"),
     "tampered": (("tamper-file:readme.txt",), None, "kits/1.0.0"),
     "onetoken": ((), "1.0.0\n", "."),
+    # A latest.dat far beyond any real one: refused, and the kit is looked for below the link.
+    "biglatest": ((), "1.0.0 " + "x" * 70000 + "\n", "."),
+    # A replayed kit whose latest.dat tries to close the installer's quoted argument.
+    "hostile": ((), '1.0.0 kits/1.0.0"\t/silent\n', 'kits/1.0.0"\t/silent'),
 }
 
 

@@ -17,9 +17,13 @@
 namespace palisk {
 namespace {
 
+// A kit's catalog lists each file in a few hundred bytes: 64 MiB is far beyond any kit, and a
+// larger file is no catalog of ours.
+constexpr uint64_t kMaxCatalogBytes = 64ull << 20;
+
 std::string WholeFile(const std::wstring& path) {
   std::string bytes;
-  ov::ReadWholeFile(path, bytes);
+  ov::ReadWholeFile(path, bytes, kMaxCatalogBytes);
   return bytes;
 }
 
@@ -99,13 +103,6 @@ std::map<std::wstring, std::wstring> FileNamesByTag(const std::wstring& catalog)
   return names;
 }
 
-// Length of the identifier and length octets of the DER element at the start of `der`.
-size_t DerHeaderLength(const std::string& der) {
-  if (der.size() < 2) return 0;
-  const uint8_t first = static_cast<uint8_t>(der[1]);
-  return first < 0x80 ? 2 : 2 + (first & 0x7F);
-}
-
 }  // namespace
 
 uint32_t ReadCatalogEntries(const std::wstring& catalog, std::vector<CatalogEntry>& entries) {
@@ -135,6 +132,20 @@ uint32_t ReadCatalogEntries(const std::wstring& catalog, std::vector<CatalogEntr
   }
   CryptCATClose(cat);
   return 0;
+}
+
+// Length of the identifier and length octets of the DER element that `der` holds, or 0 when
+// they do not describe exactly the bytes there (an indefinite or oversized length, or a
+// length that runs past the end or stops short of it).
+size_t DerHeaderLength(const std::string& der) {
+  if (der.size() < 2) return 0;
+  const uint8_t first = static_cast<uint8_t>(der[1]);
+  if (first < 0x80) return 2u + first == der.size() ? 2 : 0;
+  const size_t octets = first & 0x7F;
+  if (octets == 0 || octets > 4 || der.size() < 2 + octets) return 0;
+  uint64_t length = 0;
+  for (size_t i = 0; i < octets; ++i) length = (length << 8) | static_cast<uint8_t>(der[2 + i]);
+  return 2 + octets + length == der.size() ? 2 + octets : 0;
 }
 
 bool CatalogContentMatchesSignature(const std::wstring& catalog) {

@@ -17,6 +17,10 @@ struct CatalogEntry {
 // 0 with the members, or the error of CryptCATOpen.
 uint32_t ReadCatalogEntries(const std::wstring& catalog, std::vector<CatalogEntry>& entries);
 
+// Length of the identifier and length octets of the DER element that `der` holds, or 0 when
+// they do not describe exactly the bytes there.
+size_t DerHeaderLength(const std::string& der);
+
 // True when the catalog's signer attests (messageDigest) exactly the content it carries and
 // the signature over that attestation verifies. WinVerifyTrust under Wine does not check the
 // first, so a catalog edited after signing would pass it there; on Windows both agree.

@@ -110,6 +110,9 @@ std::wstring RemoveAll(std::wstring text, const std::wstring& part) {
 // Decimal conversion that stops at the first non-digit (0 when there is none).
 int32_t Decimal(const std::wstring& text) { return static_cast<int32_t>(std::wcstol(text.c_str(), nullptr, 10)); }
 
+// latest.dat holds a version and a folder name on one line.
+constexpr uint64_t kMaxLatestDatBytes = 64 * 1024;
+
 }  // namespace
 
 std::wstring CProductConfig::Local(const wchar_t* name) const { return ov::JoinPath(m_basePath, name); }
@@ -227,7 +230,12 @@ int32_t CProductConfig::ResolveDownloadLink(std::wstring& link) {
   const int32_t result = m_downloader.downloadSinglefile(palisk::UrlJoin(link, L"latest.dat").c_str(), local.c_str(), 0, L"");
   if (result != 0) return result;
   std::string text;
-  if (!ov::ReadWholeFile(local, text)) return 0;
+  if (!ov::ReadWholeFile(local, text, kMaxLatestDatBytes)) {
+    if (GetLastError() != ERROR_FILE_TOO_LARGE) return 0;
+    PALISK_LOG(kError, L"latest.dat is larger than %u bytes: it names no kit folder.",
+               static_cast<unsigned>(kMaxLatestDatBytes));
+    return ERROR_FILE_TOO_LARGE;
+  }
   // The second blank-separated token names the current kit folder.
   std::vector<std::string> tokens;
   size_t at = 0;
@@ -340,7 +348,10 @@ int32_t CProductConfig::LoadKitData(const std::wstring& dataXml) {
   if (!loaded) {
     PALISK_LOG(kError, L"Failed to parse \"%s\" - return error = %d, loadsuccess = %d, last error = %u.",
                dataXml.c_str(), result, loaded ? 1 : 0, GetLastError());
-    return (FAILED(result) ? result : E_FAIL) & 0xFFFF;
+    // The low 16 bits of what the load returned (S_FALSE gives 1); a load that "succeeded"
+    // without a document must not read as success.
+    const int32_t code = result & 0xFFFF;
+    return code != 0 ? code : (E_FAIL & 0xFFFF);
   }
   std::wstring text;
   if (document.SelectText(L"//root/manufacturer", text) == S_OK) m_product.manufacturer = text.c_str();
@@ -385,7 +396,8 @@ int32_t CProductConfig::LoadKitData(const std::wstring& dataXml) {
       std::wstring name, md5, size, url, required;
       if (palisk::XmlDocument::Attribute(child.Get(), L"name", name) == S_OK) {
         palisk::XmlDocument::Attribute(child.Get(), L"md5", md5);
-        const bool sized = palisk::XmlDocument::Attribute(child.Get(), L"size", size) == S_OK;
+        // A size counts only as a positive number: "0", "abc" or "-5" is no usable size.
+        const bool sized = palisk::XmlDocument::Attribute(child.Get(), L"size", size) == S_OK && Decimal(size) > 0;
         palisk::XmlDocument::Attribute(child.Get(), L"url", url);
         const bool hasRequired = palisk::XmlDocument::Attribute(child.Get(), L"required", required) == S_OK;
         if (!sized) m_allSizesKnown = false;

@@ -60,6 +60,8 @@ class CProductConfig {
   void ShowDownloadError(int error, const std::wstring& taskId);
 
   bool KeepSettings() const { return m_keepSettings; }
+  // Every listed file had a usable size: progress counts bytes, not files.
+  bool AllSizesKnown() const { return m_allSizesKnown; }
   bool Silent() const { return m_silent; }
   const std::wstring& BaseUrl() const { return m_baseUrl; }
   const ProductInformation& Product() const { return m_product; }

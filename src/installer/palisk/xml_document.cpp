@@ -37,6 +37,13 @@ HRESULT XmlDocument::Create() {
 HRESULT XmlDocument::Load(const std::wstring& path, bool& success) {
   success = false;
   if (!m_document) return E_POINTER;
+  // Our descriptors are a few kilobytes; a huge file from the network is refused before the
+  // parser tries to hold it.
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
+      ((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) > kMaxDocumentBytes) {
+    return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+  }
   VARIANT source;
   VariantInit(&source);
   source.vt = VT_BSTR;

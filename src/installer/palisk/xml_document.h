@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
+#include <cstdint>
 #include <string>
 
 #include "framework/scoped_com.h"
@@ -13,9 +14,13 @@ namespace palisk {
 
 class XmlDocument {
  public:
+  // The largest descriptor file we parse (installer.xml, data.xml, tallon.xml).
+  static constexpr uint64_t kMaxDocumentBytes = 16ull << 20;
+
   // Creates the DOMDocument60 object. An HRESULT.
   HRESULT Create();
-  // Loads `path`: succeeds only with a non-negative result and the success flag set.
+  // Loads `path`: succeeds only with a non-negative result and the success flag set. A file
+  // larger than kMaxDocumentBytes gives HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE).
   HRESULT Load(const std::wstring& path, bool& success);
   // S_OK with the node, S_FALSE when the path selects nothing, or a failure.
   HRESULT SelectNode(const wchar_t* xpath, ov::ScopedComPtr<IXMLDOMNode>& node);

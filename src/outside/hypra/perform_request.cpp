@@ -10,6 +10,7 @@
 #include "framework/scoped_handle.h"
 #include "framework/scoped_winhttp.h"
 #include "framework/utf8.h"
+#include "outside/hypra/content_length.h"
 #include "outside/hypra/hypra_request.h"
 
 namespace hypra {
@@ -58,6 +59,17 @@ DWORD QueryNumber(HINTERNET request, DWORD what, bool& present) {
   present = WinHttpQueryHeaders(request, what | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX, &value,
                                 &size, WINHTTP_NO_HEADER_INDEX) != FALSE;
   return value;
+}
+
+// The response's Content-Length, read as text: WINHTTP_QUERY_FLAG_NUMBER gives 32 bits only
+// (and the 64-bit flag needs Windows 8).
+bool QueryContentLength(HINTERNET request, uint64_t& length) {
+  wchar_t text[32];
+  DWORD size = sizeof text;
+  length = 0;
+  return WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX) &&
+         ParseContentLength(text, length);
 }
 
 // Every header line in arrival order, the status line first as the name with an empty value.
@@ -214,8 +226,8 @@ int PerformRequest(const RequestOptions& o) {
   ReportHeaders(request.Get(), o);
   if (status < 200 || status > 299) return kHypraHttpStatusBase + static_cast<int>(status);
 
-  bool lengthKnown = false;
-  const DWORD contentLength = QueryNumber(request.Get(), WINHTTP_QUERY_CONTENT_LENGTH, lengthKnown);
+  uint64_t contentLength = 0;
+  const bool lengthKnown = QueryContentLength(request.Get(), contentLength);
   BodySink sink(o);
   if (const DWORD error = sink.Open()) return static_cast<int>(error);
   std::vector<char> buffer(kReadChunk);
