@@ -9,9 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "outside/hypra/content_length.h"
-
 #include "framework/scoped_handle.h"
+#include "outside/hypra/content_length.h"
 #include "support/kit_server.h"
 #include "support/recording_listener.h"
 #include "support/test_support.h"

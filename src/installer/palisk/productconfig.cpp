@@ -34,6 +34,28 @@ std::wstring UrlJoin(const std::wstring& url, const std::wstring& name) {
   return joined + name;
 }
 
+bool KitFolderFromLatestDat(const std::string& text, std::wstring& folder) {
+  folder.clear();
+  // The second blank-separated token names the current kit folder.
+  std::vector<std::string> tokens;
+  size_t at = 0;
+  while (at < text.size() && tokens.size() < 2) {
+    const size_t start = text.find_first_not_of(' ', at);
+    if (start == std::string::npos) break;
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    tokens.push_back(text.substr(start, end - start));
+    at = end;
+  }
+  if (tokens.size() < 2) return false;
+  std::string token = tokens[1];
+  // Trailing line ends (CR LF from an editor as well as LF) are not part of the folder.
+  while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
+  if (token.empty()) return false;
+  folder = ov::FromUtf8(token);
+  return true;
+}
+
 std::wstring UrlForQuotedArgument(const std::wstring& url) {
   // A double quote would close the argument's quotes and a blank or control character would
   // start a new argument; backslashes right before the closing quote would escape it. A
@@ -236,26 +258,9 @@ int32_t CProductConfig::ResolveDownloadLink(std::wstring& link) {
                static_cast<unsigned>(kMaxLatestDatBytes));
     return ERROR_FILE_TOO_LARGE;
   }
-  // The second blank-separated token names the current kit folder.
-  std::vector<std::string> tokens;
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t start = text.find_first_not_of(' ', at);
-    if (start == std::string::npos) break;
-    size_t end = text.find(' ', start);
-    if (end == std::string::npos) end = text.size();
-    tokens.push_back(text.substr(start, end - start));
-    at = end;
-  }
-  if (tokens.size() < 2) return 0;
-  std::string token = tokens[1];
-  // A trailing line end (CR LF from an editor as well as LF) is not part of the folder.
-  const size_t lineEnd = token.find_first_of("\r\n");
-  if (lineEnd != std::string::npos && token.find_first_not_of("\r\n", lineEnd) == std::string::npos) {
-    token.erase(lineEnd);
-  }
-  if (token.empty()) return 0;
-  link = palisk::UrlJoin(link, ov::FromUtf8(token));
+  std::wstring folder;
+  if (!palisk::KitFolderFromLatestDat(text, folder)) return 0;
+  link = palisk::UrlJoin(link, folder);
   PALISK_LOG(kInfo, L"Palisk download link = \"%s\".", link.c_str());
   return 0;
 }

@@ -23,6 +23,9 @@ void SetRetryWaitForTesting(RetryWaitFn wait);
 
 // "url" + "/" (unless it is empty or already ends with one) + "name".
 std::wstring UrlJoin(const std::wstring& url, const std::wstring& name);
+// The current kit folder that latest.dat's text names (its second blank-separated token,
+// without a trailing line end); false when it names none.
+bool KitFolderFromLatestDat(const std::string& text, std::wstring& folder);
 // `url` made safe inside a double-quoted command-line argument: '"', blanks, control
 // characters and backslashes before the closing quote are percent-encoded; a well-formed URL
 // is unchanged.
@@ -50,6 +53,8 @@ class CProductConfig {
   virtual int32_t NotSupported() { return ERROR_NOT_SUPPORTED; }
   virtual int32_t GetRunCommand(std::wstring& path, std::wstring& parameters, int architecture);
   virtual int32_t LoadKitData(const std::wstring& dataXml);
+  // Reads the configuration XML (installer.xml) at `path`: links, proxy and flags.
+  HRESULT LoadDataFromFile(const std::wstring& path);
   // Applies the edit list (XPath, text) to the working folder's configuration XML.
   virtual HRESULT ApplyXmlEdits(bool save);
   virtual int32_t ReloadData();
@@ -70,7 +75,6 @@ class CProductConfig {
 
  private:
   void GetConfigXml(std::wstring& localPath);
-  HRESULT LoadDataFromFile(const std::wstring& path);
   int32_t ResolveDownloadLink(std::wstring& link);
   bool DownloadKitCatalog();
   std::wstring Local(const wchar_t* name) const;
