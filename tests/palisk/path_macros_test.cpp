@@ -181,3 +181,20 @@ TEST(RemoveFolderTree, LoadedLibraryIsRenamedAndLeftForTheNextRestart) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name longer than any file system allows cannot be made long: the text stays as it is.
+TEST(ToLongPath, OverlongNamesFailAndLeaveThePathAlone) {
+  std::wstring path = L"C:\\" + std::wstring(2000, L'x') + L"\\file.txt";
+  const std::wstring before = path;
+  EXPECT_EQ(static_cast<unsigned long>(ERROR_FILENAME_EXCED_RANGE), palisk::ToLongPath(path));
+  EXPECT_EQ(before, path);
+  // An unknown variable that long stays as written (the environment has no such name).
+  const std::wstring unknown = L"%" + std::wstring(1500, L'x') + L"%";
+  std::wstring expanded;
+  ASSERT_TRUE(palisk::ExpandPathMacros(unknown, expanded));
+  EXPECT_EQ(unknown, expanded);
+}
+
+}  // namespace

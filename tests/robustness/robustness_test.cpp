@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -255,7 +256,9 @@ TEST_F(Robustness, BinaryLogDecoder) {
   }
 }
 
-// A loopback server that answers each connection with one mutated response and closes it.
+// A loopback server that answers every connection with the current response and closes it.
+// The client may well connect more than once for one request (a retry after a reset), so
+// each connection gets the answer, not just the first.
 class RawServer {
  public:
   RawServer() {
@@ -270,31 +273,54 @@ class RawServer {
     getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
     m_port = ntohs(address.sin_port);
     listen(m_listener, 16);
+    m_thread = std::thread([this] { Serve(); });
   }
   ~RawServer() {
+    m_stop = true;
+    m_thread.join();
     closesocket(m_listener);
     WSACleanup();
   }
   uint16_t Port() const { return m_port; }
-  // Accepts one connection, reads the request head, sends `response` and closes.
-  void AnswerOnce(const std::string& response) {
-    SOCKET client = accept(m_listener, nullptr, nullptr);
-    if (client == INVALID_SOCKET) return;
-    std::string request;
-    char buffer[4096];
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-      const int got = recv(client, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      request.append(buffer, static_cast<size_t>(got));
-    }
-    send(client, response.data(), static_cast<int>(response.size()), 0);
-    shutdown(client, SD_BOTH);
-    closesocket(client);
+  void SetResponse(const std::string& response) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_response = response;
   }
 
  private:
+  void Serve() {
+    while (!m_stop) {
+      fd_set ready;
+      FD_ZERO(&ready);
+      FD_SET(m_listener, &ready);
+      timeval wait = {0, 20000};
+      if (select(0, &ready, nullptr, nullptr, &wait) <= 0) continue;
+      SOCKET client = accept(m_listener, nullptr, nullptr);
+      if (client == INVALID_SOCKET) continue;
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+        const int got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        request.append(buffer, static_cast<size_t>(got));
+      }
+      std::string response;
+      {
+        std::lock_guard<std::mutex> hold(m_lock);
+        response = m_response;
+      }
+      send(client, response.data(), static_cast<int>(response.size()), 0);
+      shutdown(client, SD_BOTH);
+      closesocket(client);
+    }
+  }
+
   SOCKET m_listener = INVALID_SOCKET;
   uint16_t m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_lock;
+  std::string m_response;
+  std::thread m_thread;
 };
 
 TEST_F(Robustness, HttpAnswersAsTheClientSeesThem) {
@@ -315,9 +341,8 @@ TEST_F(Robustness, HttpAnswersAsTheClientSeesThem) {
     const std::string response = Mutate(samples[n % samples.size()], rng_,
                                         {"\r\n", "Content-Length: ", "Content-Length: 99999999999\r\n", "HTTP/1.1 ",
                                          "Transfer-Encoding: chunked\r\n", "ffffffffffffffff\r\n", ": ", "\r\n\r\n"});
-    std::thread answer([&] { server.AnswerOnce(response); });
+    server.SetResponse(response);
     const uint32_t result = wrapper.SendRequest(url.c_str(), file.c_str(), nullptr, L"");
-    answer.join();
     // A request either succeeds with the file in place or fails and leaves no file behind.
     ASSERT_EQ(result == 0, FileExists(file)) << Case(n) << ": result " << result;
     DeleteFileW(file.c_str());

@@ -63,6 +63,14 @@ bool ExpandEnvironmentName(const std::wstring& name, std::wstring& expanded) {
 }  // namespace
 
 unsigned long ToLongPath(std::wstring& path) {
+  // No file system has a name longer than 255 characters, so no such path can be converted;
+  // say so without asking: Wine 8's GetLongPathNameW crashes on a component of about a
+  // thousand characters, where Windows simply fails.
+  size_t component = 0;
+  for (wchar_t c : path) {
+    component = (c == L'\\' || c == L'/') ? 0 : component + 1;
+    if (component > 255) return ERROR_FILENAME_EXCED_RANGE;
+  }
   std::vector<wchar_t> buffer(path.size() + 1 > MAX_PATH ? path.size() + 1 : MAX_PATH);
   DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   if (n == 0) return GetLastError();
