@@ -49,6 +49,9 @@ for flavour in $FLAVOURS; do
     RESULT[$flavour]="FAILED"
     status=1
   fi
+  # The robustness suite's seeds and case counts (CTest keeps passing tests' output in its log).
+  grep -a '^\[robustness\]' "$ROOT/build/$flavour/Testing/Temporary/LastTest.log" 2>/dev/null |
+    sed "s/^/[test] $flavour /" || true
   "$ROOT/scripts/stop-wine.sh" "$flavour"
 done
 

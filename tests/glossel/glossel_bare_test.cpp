@@ -2,8 +2,11 @@
 // in a folder without Glossel.dll.
 #include "glossel/glossel.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include "framework/module_path.h"
 #include "installer/palisk/glossel_client.h"
 #include "support/test_support.h"
 
@@ -67,6 +70,53 @@ TEST_F(Bare, ListsOnlyAllowedLanguagesWithTheirNames) {
   EXPECT_EQ(*languages.Find(L"en-US"), L"English");
   ASSERT_NE(nullptr, languages.Find(L"DE-de")) << "the code as the configuration writes it";
   EXPECT_EQ(*languages.Find(L"DE-de"), L"Deutsch");
+}
+
+// Glossel and its lang tree in a folder whose name the ANSI code page cannot spell: the
+// language configuration is still read (the list above, with xx-XX left out), because the
+// file is opened by its wide path.
+TEST(BareElsewhere, LanguageConfigurationInANonAnsiFolder) {
+  testing_support::ScopedTempFolder folder;
+  const std::wstring home = folder.Path() + L"\\\u03a9\u03bc\u03ad\u03b3\u03b1-\u6587\u4ef6";
+  const std::wstring exe = home + L"\\glossel_bare_test.exe";
+  ASSERT_TRUE(testing_support::CopyFileTo(ov::ModuleFilePath(nullptr), exe));
+  const std::wstring lang = TestBinFolder() + L"\\lang\\";
+  for (const wchar_t* file : {L"langconfig.xml", L"en-US\\language.dict", L"en-US\\palisk.dict",
+                              L"de-DE\\language.dict", L"de-DE\\palisk.dict", L"xx-XX\\readme.txt"}) {
+    ASSERT_TRUE(testing_support::CopyFileTo(lang + file, home + L"\\lang\\" + file)) << file;
+  }
+  std::wstring command = L"\"" + exe + L"\" --gtest_filter=Bare.ListsOnlyAllowedLanguagesWithTheirNames";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, home.c_str(), &startup,
+                             &process));
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(0u, code);
+}
+
+// No dictionaries folder: nothing is loaded, not a "\\palisk.dict" at the current drive's root.
+TEST(BareElsewhere, EmptyDictionariesFolderLoadsNothing) {
+  testing_support::ScopedTempFolder folder;
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+  const std::wstring planted = folder.Path().substr(0, 2) + L"\\palisk.dict";
+  const bool wrote = testing_support::WriteTextFile(planted, "Hello=Planted\r\n");
+  CGlossel glossel;
+  glossel.Init(nullptr);
+  glossel.SetDictionariesPath(ov::StringT(L""));
+  ov::StringT out;
+  glossel.GetString(L"Hello", L"palisk", out);
+  glossel.UnInit();
+  if (wrote) DeleteFileW(planted.c_str());
+  SetCurrentDirectoryW(previous);
+  ASSERT_TRUE(wrote);
+  EXPECT_EQ(out, L"Hello") << "the raw text, as without any dictionary";
 }
 
 TEST_F(Bare, FormatDropsBracketsAndCountsNumberedArguments) {
