@@ -1,19 +1,4 @@
-# Cross toolchain: 32-bit Windows PE code from Debian's mingw-w64.
-# The -posix compilers carry the posix thread model (std::thread, std::mutex, GoogleTest).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: 32-bit Windows PE code from Debian's mingw-w64 (the product that ships).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER /usr/bin/i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER /usr/bin/i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER /usr/bin/i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Without -static the binaries import libwinpthread-1.dll and the libgcc/libstdc++ DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+set(MINGW_TRIPLE i686-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake")

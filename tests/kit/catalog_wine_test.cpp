@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -59,29 +60,40 @@ std::set<std::string> MemberDigests(const std::wstring& catalog) {
   return digests;
 }
 
+struct LocalFreeDeleter {
+  void operator()(void* p) const { LocalFree(p); }
+};
+using TrustList = std::unique_ptr<CTL_INFO, LocalFreeDeleter>;
+
+// The catalog's trust list, decoded straight from the signed message; null when it cannot be.
+TrustList DecodeTrustList(const std::wstring& catalog) {
+  std::ifstream in(testing_support::WideToUtf8(catalog), std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  HCRYPTMSG message = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+  if (message == nullptr) return nullptr;
+  DWORD size = 0;
+  std::string content;
+  if (CryptMsgUpdate(message, reinterpret_cast<const BYTE*>(file.data()), static_cast<DWORD>(file.size()), TRUE) &&
+      CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
+    content.resize(size);
+    CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, &content[0], &size);
+  }
+  CryptMsgClose(message);
+  CTL_INFO* ctl = nullptr;
+  DWORD ctlSize = 0;
+  if (content.empty() || !CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_CTL, reinterpret_cast<const BYTE*>(content.data()),
+                                              size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &ctl, &ctlSize)) {
+    return nullptr;
+  }
+  return TrustList(ctl);
+}
+
 // "File" values read straight from the signed trust list, the way the verifier must do it
 // where CryptCATGetAttrInfo is a stub.
 std::set<std::wstring> MemberFileNames(const std::wstring& catalog) {
   std::set<std::wstring> names;
-  std::ifstream in(testing_support::WideToUtf8(catalog), std::ios::binary);
-  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  HCRYPTMSG message = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
-  if (message == nullptr) return names;
-  if (!CryptMsgUpdate(message, reinterpret_cast<const BYTE*>(file.data()), static_cast<DWORD>(file.size()), TRUE)) {
-    CryptMsgClose(message);
-    return names;
-  }
-  DWORD size = 0;
-  CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, nullptr, &size);
-  std::string content(size, '\0');
-  CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, &content[0], &size);
-  CryptMsgClose(message);
-  CTL_INFO* ctl = nullptr;
-  DWORD ctlSize = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_CTL, reinterpret_cast<const BYTE*>(content.data()), size,
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &ctl, &ctlSize)) {
-    return names;
-  }
+  const TrustList ctl = DecodeTrustList(catalog);
+  if (!ctl) return names;
   for (DWORD e = 0; e < ctl->cCTLEntry; ++e) {
     const CTL_ENTRY& entry = ctl->rgCTLEntry[e];
     for (DWORD a = 0; a < entry.cAttribute; ++a) {
@@ -98,7 +110,6 @@ std::set<std::wstring> MemberFileNames(const std::wstring& catalog) {
       }
     }
   }
-  LocalFree(ctl);
   return names;
 }
 
@@ -151,29 +162,11 @@ TEST(KitCatalog, FileNamesAreRelativeToTheWorkingFolder) {
 // The UTF-16 code units of each member's tag as the trust list stores it.
 std::vector<std::wstring> StoredTags(const std::wstring& catalog) {
   std::vector<std::wstring> tags;
-  std::ifstream in(testing_support::WideToUtf8(catalog), std::ios::binary);
-  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  HCRYPTMSG message = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
-  if (message == nullptr) return tags;
-  DWORD size = 0;
-  std::string content;
-  if (CryptMsgUpdate(message, reinterpret_cast<const BYTE*>(file.data()), static_cast<DWORD>(file.size()), TRUE) &&
-      CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
-    content.resize(size);
-    CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, &content[0], &size);
-  }
-  CryptMsgClose(message);
-  CTL_INFO* ctl = nullptr;
-  DWORD ctlSize = 0;
-  if (content.empty() || !CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_CTL, reinterpret_cast<const BYTE*>(content.data()),
-                                              size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &ctl, &ctlSize)) {
-    return tags;
-  }
-  for (DWORD e = 0; e < ctl->cCTLEntry; ++e) {
+  const TrustList ctl = DecodeTrustList(catalog);
+  for (DWORD e = 0; ctl && e < ctl->cCTLEntry; ++e) {
     const CRYPT_DATA_BLOB& id = ctl->rgCTLEntry[e].SubjectIdentifier;
     tags.emplace_back(reinterpret_cast<const wchar_t*>(id.pbData), id.cbData / sizeof(wchar_t));
   }
-  LocalFree(ctl);
   return tags;
 }
 
