@@ -9,42 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/scoped_handle.h"
-#include "framework/scoped_winhttp.h"
+#include "bare_winhttp.h"
 #include "libheaders/hyprawrapper.h"
 
-namespace {
-
-uint32_t BareWinHttp(const std::wstring& url, const std::wstring& file) {
-  URL_COMPONENTS parts = {};
-  parts.dwStructSize = sizeof parts;
-  wchar_t host[256], path[2048];
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = 256;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = 2048;
-  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return GetLastError();
-  ov::ScopedInternet session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0));
-  ov::ScopedInternet connection(WinHttpConnect(session.Get(), host, parts.nPort, 0));
-  ov::ScopedInternet request(WinHttpOpenRequest(connection.Get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
-                                                WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
-  if (!request.IsValid() ||
-      !WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request.Get(), nullptr)) {
-    return GetLastError();
-  }
-  ov::ScopedHandle out(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  std::vector<char> buffer(64 * 1024);
-  DWORD read = 0;
-  while (WinHttpReadData(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) && read > 0) {
-    DWORD written = 0;
-    WriteFile(out.Get(), buffer.data(), read, &written, nullptr);
-  }
-  return 0;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 4) {
@@ -63,7 +30,8 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceCounter(&end);
   } else {
     QueryPerformanceCounter(&start);
-    result = BareWinHttp(argv[2], argv[3]);
+    BareHttpConnection connection(argv[2]);
+    result = connection.Get(argv[2], argv[3]);
     QueryPerformanceCounter(&end);
   }
   WIN32_FILE_ATTRIBUTE_DATA attributes = {};

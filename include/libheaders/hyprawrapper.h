@@ -19,6 +19,7 @@
 #include "libheaders/downloadstatus.h"
 #include "libheaders/hypra.h"
 #include "logging/binary_logger.h"
+#include "logging/log_binding.h"
 
 namespace hyprawrapper_detail {
 
@@ -184,6 +185,9 @@ class CHypraWrapper {
   static void WatchContentLength(const char* name, const char* value, void* context) noexcept;
   static void ForwardProgress(uint32_t bytes, void* context) noexcept;
 
+  // The text-log binding, held for the client's whole life: without a holder every call trace
+  // of a download would load and unload log.dll around itself.
+  logging::LogHandle m_logBinding;
   CRITICAL_SECTION m_lock;
   volatile uint64_t m_lockOwner = 0;
   HMODULE m_module = nullptr;

@@ -2,9 +2,11 @@
 // on, while its own command line carries whatever the test puts there (e.g. "/ovparams ...").
 //   test_agent.exe --run <program> [--args "<arguments>"] [--report <file>] [--temp <folder>]
 //                  [anything else]
-// The report file gets "<pid> <main thread id> <exit code>". --temp sets %TEMP% and %TMP% of
+// The report file gets "<pid> <main thread id> <exit code> <peak working set in bytes>" (the
+// last read once the program has ended, for the benchmarks). --temp sets %TEMP% and %TMP% of
 // the program (a scratch working area per test).
 #include <windows.h>
+#include <psapi.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -42,10 +44,13 @@ int wmain() {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
+  PROCESS_MEMORY_COUNTERS memory = {};
+  GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
   if (!report.empty()) {
     FILE* out = _wfopen(report.c_str(), L"w");
     if (out != nullptr) {
-      std::fprintf(out, "%lu %lu %lu\n", process.dwProcessId, process.dwThreadId, exitCode);
+      std::fprintf(out, "%lu %lu %lu %llu\n", process.dwProcessId, process.dwThreadId, exitCode,
+                   static_cast<unsigned long long>(memory.PeakWorkingSetSize));
       std::fclose(out);
     }
   }

@@ -69,6 +69,7 @@ class RunResult:
         self.temp_left = []
         self.installer_runs = []
         self.stdout = b""
+        self.peak_working_set = None  # bytes, as the agent double saw it after the exit
 
     def messages(self):
         return [r["message"] for r in self.log if r.get("kind") == "message"]
@@ -178,8 +179,9 @@ class Scenario:
         thread_id = None
         if os.path.exists(report):
             with open(report) as f:
-                _, thread_id, code = (int(x) for x in f.read().split())
-            result.exit_code = code
+                values = [int(x) for x in f.read().split()]
+            thread_id, result.exit_code = values[1], values[2]
+            result.peak_working_set = values[3] if len(values) > 3 else None
         if self.servers:
             result.requests = self.servers.requests()
         result.registry = read_registry_value("HKU\\.DEFAULT\\Software\\Vudidavi", "dwErrCode")
