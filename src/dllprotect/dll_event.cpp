@@ -1,0 +1,207 @@
+#include "dllprotect/dll_event.h"
+
+#include <cstring>
+
+#include "framework/crypt_blowfish.h"
+#include "framework/scoped_handle.h"
+
+namespace dllprotect {
+namespace {
+
+constexpr wchar_t kReportSubfolder[] = L"48C4687D-9760-4F5B-BAB3-60351B0841E4";
+// The report key is built from these two halves at run time, so it never stands in the binary
+// as one run of bytes.
+constexpr uint32_t kKeyHigh = 0x9E4C17;
+constexpr uint32_t kKeyLow = 0x2BD3A5;
+constexpr int kOpenTries = 100;  // 10 ms apart: a second later a busy file is given up
+
+const Crypt::class_blowfish& Cipher() {
+  static const Crypt::class_blowfish* cipher = [] {
+    auto* made = new Crypt::class_blowfish();
+    const uint8_t key[6] = {static_cast<uint8_t>(kKeyHigh >> 16), static_cast<uint8_t>(kKeyHigh >> 8),
+                            static_cast<uint8_t>(kKeyHigh),       static_cast<uint8_t>(kKeyLow >> 16),
+                            static_cast<uint8_t>(kKeyLow >> 8),   static_cast<uint8_t>(kKeyLow)};
+    made->SetKey(key, sizeof key);
+    return made;
+  }();
+  return *cipher;
+}
+
+uint32_t BigEndian(const uint8_t* at) {
+  return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+}
+
+void PutBigEndian(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value >> 24);
+  at[1] = static_cast<uint8_t>(value >> 16);
+  at[2] = static_cast<uint8_t>(value >> 8);
+  at[3] = static_cast<uint8_t>(value);
+}
+
+bool FolderExists(const std::wstring& folder) {
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring FileNameOnly(const std::wstring& name) {
+  const size_t slash = name.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? name : name.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string JoinFields(const DllProtectInfo& e) {
+  return e.requestedName + "|" + e.resolvedPath + "|" + e.result + "|" + e.hook + "|" + e.flags + "|" +
+         e.callerModule + "|" + e.callerOffset + "|" + e.error;
+}
+
+bool SplitFields(const std::string& text, DllProtectInfo& e) {
+  std::string* fields[] = {&e.requestedName, &e.resolvedPath, &e.result,       &e.hook,
+                           &e.flags,         &e.callerModule, &e.callerOffset, &e.error};
+  size_t start = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const size_t bar = i < 7 ? text.find('|', start) : std::string::npos;
+    if (i < 7 && bar == std::string::npos) return false;
+    *fields[i] = text.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    start = bar + 1;
+  }
+  return true;
+}
+
+std::vector<uint8_t> EncipherReportText(const std::string& text) {
+  std::vector<uint8_t> data(text.begin(), text.end());
+  if (data.empty()) return data;
+  data.resize((data.size() + 7) / 8 * 8, ' ');
+  uint32_t chainLeft = 0, chainRight = 0;  // CBC with a zero initial value
+  for (size_t at = 0; at < data.size(); at += 8) {
+    uint32_t left = BigEndian(&data[at]) ^ chainLeft, right = BigEndian(&data[at + 4]) ^ chainRight;
+    Cipher().EncipherBlock(left, right);
+    PutBigEndian(&data[at], left);
+    PutBigEndian(&data[at + 4], right);
+    chainLeft = left;
+    chainRight = right;
+  }
+  return data;
+}
+
+bool DecipherReportText(const uint8_t* cipher, size_t size, std::string& text) {
+  text.clear();
+  if (size == 0 || size % 8 != 0) return false;
+  uint32_t chainLeft = 0, chainRight = 0;
+  for (size_t at = 0; at < size; at += 8) {
+    const uint32_t cipherLeft = BigEndian(cipher + at), cipherRight = BigEndian(cipher + at + 4);
+    uint32_t left = cipherLeft, right = cipherRight;
+    Cipher().DecipherBlock(left, right);
+    uint8_t plain[8];
+    PutBigEndian(plain, left ^ chainLeft);
+    PutBigEndian(plain + 4, right ^ chainRight);
+    text.append(reinterpret_cast<const char*>(plain), 8);
+    chainLeft = cipherLeft;
+    chainRight = cipherRight;
+  }
+  return true;
+}
+
+bool IsProcessElevated() {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  ov::ScopedHandle token(raw);
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
+}
+
+std::wstring DefaultReportFolder() {
+  if (IsProcessElevated()) {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+  }
+  wchar_t data[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::wstring();
+  const std::wstring folder = std::wstring(data, n) + L"\\" + kReportSubfolder;
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+DllEventDump::DllEventDump(const std::wstring& folder, const std::wstring& processName) : m_folder(folder) {
+  if (!m_folder.empty()) m_path = m_folder + L"\\dllReport." + FileNameOnly(processName) + L".V1";
+}
+
+bool DllEventDump::DumpEventToFile(HANDLE file, const std::string& text) {
+  const std::vector<uint8_t> cipher = EncipherReportText(text);
+  if (cipher.empty()) return false;  // an empty text cannot be enciphered
+  const uint32_t length = static_cast<uint32_t>(cipher.size());
+  uint8_t prefix[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                       static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
+  DWORD written = 0;
+  if (!WriteFile(file, prefix, 4, &written, nullptr) || written != 4) return false;
+  return WriteFile(file, cipher.data(), length, &written, nullptr) && written == length;
+}
+
+bool DllEventDump::Dump(const DllProtectInfo& event) const {
+  if (m_path.empty() || !FolderExists(m_folder)) return false;
+  // No sharing: concurrent writers take turns, each finding the file busy until the other closes it.
+  ov::ScopedHandle file;
+  for (int attempt = 0; attempt < kOpenTries; ++attempt) {
+    file.Set(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr));
+    if (file.IsValid()) break;
+    file.Take();
+    if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED) return false;
+    Sleep(10);
+  }
+  if (!file.IsValid()) return false;
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file.Get(), &size);
+  if (static_cast<uint64_t>(size.QuadPart) > kMaxReportBytes) {
+    SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(file.Get());
+    size.QuadPart = 0;
+  }
+  LARGE_INTEGER end = size;
+  SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
+  if (DumpEventToFile(file.Get(), JoinFields(event))) return true;
+  // No partial record stays behind.
+  SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
+  SetEndOfFile(file.Get());
+  return false;
+}
+
+ReportContent ReadReport(const std::string& bytes) {
+  ReportContent content;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    if (bytes.size() - at < 4) {
+      content.error = "truncated record length at offset " + std::to_string(at);
+      return content;
+    }
+    uint32_t length;
+    memcpy(&length, bytes.data() + at, 4);
+    at += 4;
+    if (length > bytes.size() - at) {
+      content.error = "record at offset " + std::to_string(at - 4) + " runs past the end";
+      return content;
+    }
+    std::string text;
+    DllProtectInfo event;
+    if (!DecipherReportText(reinterpret_cast<const uint8_t*>(bytes.data() + at), length, text)) {
+      content.error = "record at offset " + std::to_string(at - 4) + " has a bad length";
+      return content;
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    if (!SplitFields(text, event)) {
+      content.error = "record at offset " + std::to_string(at - 4) + " does not hold eight fields";
+      return content;
+    }
+    content.events.push_back(event);
+    at += length;
+  }
+  return content;
+}
+
+}  // namespace dllprotect
