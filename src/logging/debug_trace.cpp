@@ -1,0 +1,305 @@
+#include "logging/debug_trace.h"
+
+#include <evntprov.h>
+#include <share.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace dbgtrace {
+namespace {
+
+constexpr DWORD kProcmonIoctl = 0x95358204;
+constexpr ULONGLONG kDeviceRetryMs = 10000;
+// {1D3D3AE4-D26E-4870-AB3B-C80E3B5A4CE2}
+constexpr GUID kProvider = {0x1D3D3AE4, 0xD26E, 0x4870, {0xAB, 0x3B, 0xC8, 0x0E, 0x3B, 0x5A, 0x4C, 0xE2}};
+
+using EventRegisterFn = ULONG(WINAPI*)(LPCGUID, PENABLECALLBACK, PVOID, PREGHANDLE);
+using EventUnregisterFn = ULONG(WINAPI*)(REGHANDLE);
+using EventWriteFn = ULONG(WINAPI*)(REGHANDLE, PCEVENT_DESCRIPTOR, ULONG, PEVENT_DATA_DESCRIPTOR);
+
+std::wstring ExecutablePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::wstring();
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool StartsWith(const char* line, const char* word) { return _strnicmp(line, word, strlen(word)) == 0; }
+
+Settings ReadProcessSettings() {
+  Settings settings;
+  if (ReadSettingsFile(L"\\dbg_trace.ini", settings)) return settings;
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return settings;
+  std::string beside(path, n);
+  beside.erase(beside.find_last_of('\\') + 1);
+  beside += "dbg_trace.ini";
+  if (beside.size() >= MAX_PATH) return settings;
+  std::wstring wide(beside.begin(), beside.end());
+  if (ReadSettingsFile(wide, settings)) settings.besideExecutable = true;
+  return settings;
+}
+
+double Frequency() {
+  static const double frequency = [] {
+    LARGE_INTEGER value = {};
+    QueryPerformanceFrequency(&value);
+    return value.QuadPart != 0 ? static_cast<double>(value.QuadPart) : 1.0;
+  }();
+  return frequency;
+}
+
+void CreateFolder(const std::wstring& folder, bool notIndexed) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  if (notIndexed) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      SetFileAttributesW(folder.c_str(), attributes | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    }
+  }
+}
+
+std::string Banner(const char* what) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const ULONGLONG up = GetTickCount64();
+  char text[512];
+  std::snprintf(text, sizeof text,
+                " ----------------------------- \n>%s : %.4d-%.2d-%.2d %.2d:%.2d:%.2d\n"
+                ">UpTime     : %u Days %.2uh %.2um %.2us :: %u ms (%u)\n>Version    : %s\n"
+                " ----------------------------- \n",
+                what, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                static_cast<unsigned>(up / 86400000), static_cast<unsigned>(up / 3600000 % 24),
+                static_cast<unsigned>(up / 60000 % 60), static_cast<unsigned>(up / 1000 % 60),
+                static_cast<unsigned>(up % 1000), static_cast<unsigned>(up), "1.0.0.0");
+  return text;
+}
+
+}  // namespace
+
+bool ReadSettingsFile(const std::wstring& path, Settings& settings) {
+  FILE* file = _wfsopen(path.c_str(), L"r", _SH_DENYNO);
+  if (file == nullptr) return false;
+  char line[512];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    const char* equals = std::strchr(line, '=');
+    if (equals == nullptr) continue;
+    if (StartsWith(line, "DLLPROTECT") || line[0] == '*') {
+      settings.level = static_cast<uint32_t>(std::strtoul(equals + 1, nullptr, 10));
+    } else if (StartsWith(line, "key") && settings.key != 0) {
+      uint32_t bytes = 0;
+      for (int i = 0; i < 4 && equals[1 + i] != 0 && equals[1 + i] != '\n' && equals[1 + i] != '\r'; ++i) {
+        bytes |= static_cast<uint32_t>(static_cast<uint8_t>(equals[1 + i])) << (8 * i);
+      }
+      settings.key ^= bytes;
+    }
+  }
+  std::fclose(file);
+  return true;
+}
+
+uint8_t ScrambleByte(uint32_t key) {
+  const uint8_t b0 = key & 0xFF, b1 = (key >> 8) & 0xFF, b2 = (key >> 16) & 0xFF, b3 = key >> 24;
+  return static_cast<uint8_t>(b1 + b0 - b3 - b2);
+}
+
+void Scramble(std::string& text, uint32_t key) {
+  if (key == 0) return;
+  const char mask = static_cast<char>(ScrambleByte(key));
+  for (char& c : text) c ^= mask;
+}
+
+std::wstring TraceFilePath(const Settings& settings, const std::wstring& name) {
+  std::wstring base;
+  const std::wstring exe = ExecutablePath();
+  if (settings.besideExecutable) {
+    base = exe.substr(0, 3) + L"ProgramData\\OVLogging";
+  } else {
+    wchar_t expanded[MAX_PATH];
+    const DWORD n = ExpandEnvironmentStringsW(L"%programdata%\\OVLogging", expanded, MAX_PATH);
+    base = n > 0 && n <= MAX_PATH ? expanded : L"%programdata%\\OVLogging";
+    if (base.find(L"%programdata%") != std::wstring::npos) {
+      ExpandEnvironmentStringsW(L"%ALLUSERSPROFILE%\\Application Data\\OVLogging", expanded, MAX_PATH);
+      base = expanded;
+    }
+  }
+  FILETIME created, exited, kernel, user;
+  SYSTEMTIME time = {};
+  if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) FileTimeToSystemTime(&created, &time);
+  wchar_t dated[64];
+  _snwprintf(dated, 64, L"%.2d-%.2d-%.2d_%.2d_%.2d_%.2d__%.4d", time.wYear, time.wMonth, time.wDay, time.wHour,
+             time.wMinute, time.wSecond, static_cast<int>(GetCurrentProcessId()));
+  const std::wstring exeName = exe.substr(exe.find_last_of(L'\\') + 1);
+  return base + L"\\CstLogs\\" + exeName + L"\\" + dated + L"\\" + (name.empty() ? L"DLLPROTECT" : name) + L".log";
+}
+
+Tracer& Tracer::Instance() {
+  static Tracer* tracer = new Tracer(ReadProcessSettings());  // lives as long as the hooks that trace
+  return *tracer;
+}
+
+Tracer::Tracer(const Settings& settings, std::wstring filePath) : m_settings(settings), m_filePath(std::move(filePath)) {
+  if (m_filePath.empty() && m_settings.level != 0) m_filePath = TraceFilePath(m_settings, L"");
+}
+
+Tracer::~Tracer() {
+  if (m_file != INVALID_HANDLE_VALUE) {
+    std::string banner = Banner("Closed  at");
+    Scramble(banner, m_settings.key);
+    DWORD written = 0;
+    WriteFile(m_file, banner.data(), static_cast<DWORD>(banner.size()), &written, nullptr);
+    CloseHandle(m_file);
+  }
+  if (m_device != INVALID_HANDLE_VALUE) CloseHandle(m_device);
+  if (m_etwHandle != 0 && m_eventUnregister != nullptr) {
+    reinterpret_cast<EventUnregisterFn>(m_eventUnregister)(m_etwHandle);
+  }
+  if (m_advapi != nullptr) FreeLibrary(m_advapi);
+}
+
+void Tracer::Write(uint32_t category, const char* prefix, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteV(category, prefix, format, args);
+  va_end(args);
+}
+
+void Tracer::WriteV(uint32_t category, const char* prefix, const char* format, va_list args) {
+  if (m_settings.level == 0) return;
+  char head[64];
+  std::snprintf(head, sizeof head, "[%.10lu][%.6lu] x ", static_cast<unsigned long>(GetTickCount64() & 0xFFFFFFFF),
+                static_cast<unsigned long>(GetCurrentThreadId()));
+  std::string line = std::string(head) + (prefix != nullptr ? prefix : "");
+  char body[kMaxLine];
+  std::vsnprintf(body, sizeof body, format, args);
+  line += body;
+  line += '\n';
+  if (line.size() > kMaxLine) line.resize(kMaxLine);
+  Send(category, line, std::wstring(line.begin(), line.end()));
+}
+
+void Tracer::WriteWide(uint32_t category, const wchar_t* prefix, const wchar_t* format, ...) {
+  if (m_settings.level == 0) return;
+  wchar_t head[64];
+  _snwprintf(head, 64, L"[%.10lu][%.6lu] x ", static_cast<unsigned long>(GetTickCount64() & 0xFFFFFFFF),
+             static_cast<unsigned long>(GetCurrentThreadId()));
+  std::wstring wide = std::wstring(head) + (prefix != nullptr ? prefix : L"");
+  std::vector<wchar_t> body(kMaxLine);
+  va_list args;
+  va_start(args, format);
+  _vsnwprintf(body.data(), kMaxLine - 1, format, args);
+  va_end(args);
+  body[kMaxLine - 1] = 0;
+  wide += body.data();
+  wide += L'\n';
+  if (wide.size() > kMaxLine) wide.resize(kMaxLine);
+  // Narrowed to one byte per character, as the scrambled form is.
+  std::string line;
+  for (wchar_t c : wide) line += static_cast<char>(c);
+  Send(category, line, wide);
+}
+
+void Tracer::Send(uint32_t category, std::string& line, const std::wstring& wide) {
+  const uint32_t level = m_settings.level;
+  if (level & kEtw) ToEtw(wide);
+  Scramble(line, m_settings.key);
+  if (level & kDebugger) OutputDebugStringA(line.c_str());
+  if ((level & kFile) || category == kForceFile) ToFile(line);
+  if (level & kDevice) ToDevice(line);
+}
+
+void Tracer::ToFile(const std::string& line) {
+  std::call_once(m_fileOnce, [this] {
+    if (m_filePath.empty()) return;
+    // Every folder on the way; CstLogs, the executable's and the dated one are not indexed.
+    const size_t cst = m_filePath.find(L"\\CstLogs\\");
+    for (size_t at = m_filePath.find(L'\\', 3); at != std::wstring::npos; at = m_filePath.find(L'\\', at + 1)) {
+      CreateFolder(m_filePath.substr(0, at), cst != std::wstring::npos && at >= cst + 8);
+    }
+    m_file = CreateFileW(m_filePath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_file != INVALID_HANDLE_VALUE) {
+      std::string banner = Banner("Started at");
+      Scramble(banner, m_settings.key);
+      DWORD written = 0;
+      WriteFile(m_file, banner.data(), static_cast<DWORD>(banner.size()), &written, nullptr);
+    }
+  });
+  if (m_file == INVALID_HANDLE_VALUE) return;
+  ++m_writers;
+  DWORD written = 0;
+  WriteFile(m_file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (--m_writers == 0) FlushFileBuffers(m_file);
+}
+
+void Tracer::ToDevice(const std::string& line) {
+  std::lock_guard<std::mutex> hold(m_deviceLock);
+  if (m_device == INVALID_HANDLE_VALUE) {
+    // Process Monitor may not be running: try again at most every 10 seconds.
+    const ULONGLONG now = GetTickCount64();
+    if (now < m_deviceRetryAt) return;
+    m_device = CreateFileW(L"\\\\.\\Global\\ProcmonDebugLogger", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_device == INVALID_HANDLE_VALUE) {
+      m_deviceRetryAt = now + kDeviceRetryMs;
+      return;
+    }
+  }
+  DWORD returned = 0;
+  if (!DeviceIoControl(m_device, kProcmonIoctl, const_cast<char*>(line.data()), static_cast<DWORD>(line.size()),
+                       nullptr, 0, &returned, nullptr)) {
+    CloseHandle(m_device);
+    m_device = INVALID_HANDLE_VALUE;
+    m_deviceRetryAt = GetTickCount64() + kDeviceRetryMs;
+  }
+}
+
+void Tracer::ToEtw(const std::wstring& line) {
+  std::call_once(m_etwOnce, [this] {
+    m_advapi = LoadLibraryW(L"Advapi32.dll");
+    if (m_advapi == nullptr) return;
+    auto eventRegister = reinterpret_cast<EventRegisterFn>(reinterpret_cast<void*>(GetProcAddress(m_advapi, "EventRegister")));
+    m_eventUnregister = reinterpret_cast<void*>(GetProcAddress(m_advapi, "EventUnregister"));
+    m_eventWrite = reinterpret_cast<void*>(GetProcAddress(m_advapi, "EventWrite"));
+    if (eventRegister == nullptr || m_eventUnregister == nullptr || m_eventWrite == nullptr) {
+      FreeLibrary(m_advapi);
+      m_advapi = nullptr;
+      m_eventWrite = nullptr;
+      return;
+    }
+    REGHANDLE handle = 0;
+    if (eventRegister(&kProvider, nullptr, nullptr, &handle) == ERROR_SUCCESS) m_etwHandle = handle;
+  });
+  if (m_eventWrite == nullptr || m_etwHandle == 0) return;
+  EVENT_DESCRIPTOR descriptor = {};
+  descriptor.Id = 1;
+  descriptor.Channel = 16;
+  descriptor.Level = 4;
+  descriptor.Keyword = 0x8000000000000000ull;
+  EVENT_DATA_DESCRIPTOR data;
+  EventDataDescCreate(&data, line.c_str(), static_cast<ULONG>((line.size() + 1) * sizeof(wchar_t)));
+  reinterpret_cast<EventWriteFn>(m_eventWrite)(m_etwHandle, &descriptor, 1, &data);
+}
+
+Scope::Scope(const char* entry, const char* exit) : m_exit(exit) {
+  Tracer& tracer = Tracer::Instance();
+  if (*tracer.Level() == 0) return;
+  QueryPerformanceCounter(&m_start);
+  tracer.Write(0, entry, "%s%s", "", "");
+}
+
+Scope::~Scope() {
+  Tracer& tracer = Tracer::Instance();
+  if (*tracer.Level() == 0) return;
+  LARGE_INTEGER end;
+  QueryPerformanceCounter(&end);
+  tracer.Write(0, "", "%s\n[> %.6f <]", m_exit, static_cast<double>(end.QuadPart - m_start.QuadPart) / Frequency());
+}
+
+}  // namespace dbgtrace
