@@ -1,0 +1,336 @@
+#include "dllprotect/trust_checks.h"
+
+#include <aclapi.h>
+#include <psapi.h>
+#include <softpub.h>
+#include <wintrust.h>
+#include <winternl.h>
+
+#include <cwctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <vector>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "framework/scoped_handle.h"
+#include "framework/utf8.h"
+#include "logging/debug_trace.h"
+
+namespace dllprotect {
+namespace {
+
+constexpr wchar_t kPrefix[] = L"[DLLPROTECT] :: ";
+constexpr DWORD kWriteBits = 0x50000116;  // GENERIC_ALL | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | _EA | APPEND | DATA
+
+template <typename... Args>
+void Trace(const wchar_t* format, Args... args) {
+  if (*dbgtrace::DbgTraceLevel() != 0) dbgtrace::Tracer::Instance().WriteWide(0, kPrefix, format, args...);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  std::vector<wchar_t> buffer(32768);
+  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (n == 0 || n >= buffer.size()) return std::wstring();
+  std::wstring full(buffer.data(), n);
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+  return full;
+}
+
+std::vector<std::wstring> Components(const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = path.find_first_of(L"\\/", start);
+    const std::wstring part = path.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
+    if (!part.empty()) parts.push_back(part);
+    if (slash == std::wstring::npos) break;
+    start = slash + 1;
+  }
+  return parts;
+}
+
+bool Identity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+  ov::ScopedHandle handle(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return handle.IsValid() && GetFileInformationByHandle(handle.Get(), &info);
+}
+
+std::wstring EnvironmentFolder(const wchar_t* name) {
+  wchar_t value[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(value, n) : std::wstring();
+}
+
+// NT device names ("\Device\HarddiskVolume3") to drive letters, read once.
+const std::map<std::wstring, std::wstring>& DriveMap() {
+  static const std::map<std::wstring, std::wstring> map = [] {
+    std::map<std::wstring, std::wstring> devices;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+      const wchar_t drive[3] = {letter, L':', 0};
+      wchar_t device[MAX_PATH];
+      if (QueryDosDeviceW(drive, device, MAX_PATH) != 0) devices[device] = drive;
+    }
+    return devices;
+  }();
+  return map;
+}
+
+// The DOS path of an open file, without "\\?\" (and "\\?\UNC\" becomes "\\").
+DWORD FinalPath(HANDLE file, std::wstring& path) {
+  std::vector<wchar_t> buffer(32768);
+  const DWORD n = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), VOLUME_NAME_DOS);
+  if (n == 0 || n >= buffer.size()) return n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+  path.assign(buffer.data(), n);
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) path = L"\\\\" + path.substr(8);
+  else if (path.compare(0, 4, L"\\\\?\\") == 0) path = path.substr(4);
+  return 0;
+}
+
+using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                                        ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtCloseFn = NTSTATUS(NTAPI*)(HANDLE);
+
+DWORD OpenNative(const std::wstring& ntPath, std::wstring& dosPath) {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto create = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+  auto close = reinterpret_cast<NtCloseFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtClose")));
+  if (create == nullptr || close == nullptr) return ERROR_PROC_NOT_FOUND;
+  UNICODE_STRING name;
+  name.Buffer = const_cast<wchar_t*>(ntPath.c_str());
+  name.Length = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
+  name.MaximumLength = name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  IO_STATUS_BLOCK status = {};
+  HANDLE file = nullptr;
+  constexpr ULONG kOpen = 1;                 // FILE_OPEN
+  constexpr ULONG kNonDirectory = 0x40 | 0x20;  // FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT
+  const NTSTATUS result = create(&file, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &status, nullptr, 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOpen, kNonDirectory, nullptr, 0);
+  if (result < 0) return ERROR_FILE_NOT_FOUND;
+  const DWORD error = FinalPath(file, dosPath);
+  close(file);
+  return error;
+}
+
+}  // namespace
+
+TrustedFolders TrustedFolders::OfThisProcess() {
+  TrustedFolders folders;
+  wchar_t buffer[MAX_PATH];
+  UINT n = GetSystemDirectoryW(buffer, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) folders.system.assign(buffer, n);
+  n = GetWindowsDirectoryW(buffer, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) folders.windows.assign(buffer, n);
+  // A 32-bit process on 64-bit Windows sees the 32-bit program files folder here.
+  folders.programFiles = EnvironmentFolder(L"ProgramFiles");
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) folders.executable = FolderOf(std::wstring(buffer, length));
+  return folders;
+}
+
+bool IsInsideFolder(const std::wstring& file, const std::wstring& folder) {
+  if (file.empty() || folder.empty()) return false;
+  const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  const std::vector<std::wstring> folderParts = Components(FullPath(folder));
+  const std::vector<std::wstring> parentParts = Components(FolderOf(FullPath(file)));
+  if (folderParts.empty() || parentParts.size() < folderParts.size()) return false;
+  std::wstring cut;
+  for (size_t i = 0; i < folderParts.size(); ++i) cut += parentParts[i] + L"\\";
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!Identity(folder, a) || !Identity(cut, b)) return false;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool IsTrustedPath(const std::wstring& path, const TrustedFolders& folders) {
+  if (IsInsideFolder(path, folders.system) || IsInsideFolder(path, folders.windows)) {
+    Trace(L"path: %ls is TRUSTED. Reason: is in system32 or in windows dir", path.c_str());
+    return true;
+  }
+  if (IsInsideFolder(path, folders.executable) && IsInsideFolder(path, folders.programFiles)) {
+    Trace(L"path: %ls is TRUSTED. Reason: is in exe_dir and file is in programmfiles_dir", path.c_str());
+    return true;
+  }
+  Trace(L"path: %ls is UNTRUSTED", path.c_str());
+  return false;
+}
+
+std::set<std::wstring> ReadBlacklistJson(const std::wstring& path) {
+  std::set<std::wstring> blacklist;
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in) return blacklist;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Without exceptions: a malformed file gives a discarded value, not a throw.
+  const nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
+  if (root.is_discarded() || !root.is_object()) return blacklist;
+  const auto list = root.find("blacklist");
+  if (list == root.end() || !list->is_array()) return blacklist;
+  for (const nlohmann::json& entry : *list) {
+    if (!entry.is_string()) return std::set<std::wstring>();
+  }
+  for (const nlohmann::json& entry : *list) {
+    const std::string& name = entry.get_ref<const std::string&>();
+    blacklist.insert(ov::FromUtf8(name));
+    if (*dbgtrace::DbgTraceLevel() != 0) {
+      dbgtrace::Tracer::Instance().Write(0, "[DLLPROTECT] :: ", "%s", fmt::format("black listed file: {}", name).c_str());
+    }
+  }
+  return blacklist;
+}
+
+bool IsBlacklisted(const std::wstring& path, const std::set<std::wstring>& blacklist) {
+  const size_t slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+  const bool listed = blacklist.count(name) != 0;
+  Trace(L"path %ls is %ls", path.c_str(), listed ? L"BLACKLISTED" : L"NOT blacklisted");
+  return listed;
+}
+
+DWORD NtPathToDosPath(const std::wstring& ntPath, std::wstring& dosPath) {
+  dosPath.clear();
+  // "\??\C:\..." (what Wine's mapped-file names look like) is already a DOS path behind a prefix.
+  if (ntPath.compare(0, 4, L"\\??\\") == 0 || ntPath.compare(0, 4, L"\\\\?\\") == 0) {
+    const std::wstring rest = ntPath.substr(4);
+    dosPath = rest.compare(0, 4, L"UNC\\") == 0 ? L"\\\\" + rest.substr(4) : rest;
+    return 0;
+  }
+  if (OpenNative(ntPath, dosPath) == 0) return 0;
+  // The device part through the drive map, then the long form.
+  for (const auto& device : DriveMap()) {
+    const std::wstring& name = device.first;
+    if (ntPath.size() > name.size() && _wcsnicmp(ntPath.c_str(), name.c_str(), name.size()) == 0 &&
+        ntPath[name.size()] == L'\\') {
+      std::wstring path = device.second + ntPath.substr(name.size());
+      if (path.size() >= MAX_PATH) path = L"\\\\?\\" + path;
+      std::vector<wchar_t> buffer(32768);
+      const DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (n == 0 || n >= buffer.size()) return n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+      dosPath.assign(buffer.data(), n);
+      return 0;
+    }
+  }
+  return ERROR_PATH_NOT_FOUND;
+}
+
+bool VerifyEmbeddedSignature(const std::wstring& path) {
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = path.c_str();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  Trace(L"VerifyEmbeddedSignature for file %ls returned %d", path.c_str(), static_cast<int>(result));
+  return result == 0;
+}
+
+bool CanUserWrite(const std::wstring& folder) {
+  Trace(L"Check acl for: %ls", folder.c_str());
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                            &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) {
+    Trace(L"GetNamedSecurityInfo failed %d", static_cast<int>(error));
+    return false;
+  }
+  std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+  if (dacl == nullptr) {
+    // A null DACL grants everyone everything: anybody may write there.
+    Trace(L"NULL DACL (unrestricted access) on %ls", folder.c_str());
+    return true;
+  }
+  bool writable = false;
+  std::wstring writer;
+  for (DWORD i = 0; i < dacl->AceCount && !writable; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    DWORD nameSize = 256, domainSize = 256;
+    std::vector<wchar_t> name(nameSize), domain(domainSize);
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, &ace->SidStart, name.data(), &nameSize, domain.data(), &domainSize, &use)) {
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) continue;
+      name.resize(nameSize);
+      domain.resize(domainSize);
+      if (!LookupAccountSidW(nullptr, &ace->SidStart, name.data(), &nameSize, domain.data(), &domainSize, &use)) continue;
+    }
+    const std::wstring account = name.data();
+    if (account == L"Administrators" || account == L"SYSTEM" || account == L"TrustedInstaller") continue;
+    if (ace->Mask & kWriteBits) {
+      writable = true;
+      writer = account;
+      Trace(L"user: %ls can write in %ls", account.c_str(), folder.c_str());
+    }
+  }
+  Trace(L"regular user %ls write in %ls", writable ? L"can" : L"cannot", folder.c_str());
+  return writable;
+}
+
+int PerformSecurityChecks(const CheckContext& context, const std::wstring& name, DWORD flags, std::wstring& resolved,
+                          std::wstring& error) {
+  resolved = name;
+  error.clear();
+  if (context.loadLibraryExW == nullptr || context.folders == nullptr) return kLoadFailed;
+  HMODULE mapped = context.loadLibraryExW(name.c_str(), nullptr, flags | LOAD_LIBRARY_AS_DATAFILE);
+  if (mapped == nullptr) {
+    Trace(L"path %ls couldn't be found", name.c_str());
+    return kLoadFailed;
+  }
+  struct Release {
+    HMODULE module;
+    ~Release() { FreeLibrary(module); }
+  } release{mapped};
+
+  std::wstring ntPath;
+  for (DWORD size = 200;; size *= 2) {
+    std::vector<wchar_t> buffer(size);
+    const DWORD n = GetMappedFileNameW(GetCurrentProcess(), mapped, buffer.data(), size);
+    if (n != 0 && n < size) {
+      ntPath.assign(buffer.data(), n);
+      break;
+    }
+    const DWORD last = n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+    if (last != ERROR_INSUFFICIENT_BUFFER || size >= 32767) {
+      error = L"GetMappedFileName failed " + std::to_wstring(last);
+      return kGetMappedFileFailed;
+    }
+  }
+  Trace(L"nt path is %ls", ntPath.c_str());
+  std::wstring dosPath;
+  if (const DWORD failed = NtPathToDosPath(ntPath, dosPath)) {
+    error = L"cannot convert the NT path: " + std::to_wstring(failed);
+    return kGetPathFailed;
+  }
+  Trace(L"dllpath is %ls", dosPath.c_str());
+  resolved = dosPath;
+  if ((context.options & kCheckBlacklist) && context.blacklist != nullptr && IsBlacklisted(dosPath, *context.blacklist)) {
+    return context.blockMode ? kDllBlocked : kTrusted;
+  }
+  if (IsTrustedPath(dosPath, *context.folders)) return kTrusted;
+  if ((context.options & kCheckWriteAccess) && !CanUserWrite(FolderOf(dosPath))) return kTrusted;
+  if ((context.options & kCheckSignature) && VerifyEmbeddedSignature(dosPath)) return kTrusted;
+  Trace(L"%ls is a VULNERABLE_PATH", dosPath.c_str());
+  return kVulnerablePath;
+}
+
+}  // namespace dllprotect

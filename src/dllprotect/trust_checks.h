@@ -1,0 +1,68 @@
+// The tests behind the load hooks: where a library would really be loaded from, whether that
+// place is trusted, and whether the file may be accepted all the same (blacklist, write access,
+// embedded signature).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+namespace dllprotect {
+
+// Result codes of a check (their names are those of the event reports).
+enum CheckResult : int {
+  kTrusted = 0,
+  kLoadFailed = 2,
+  kGetPathFailed = 3,
+  kGetMappedFileFailed = 4,
+  kVulnerablePath = 5,
+  kDllBlocked = 10,
+};
+
+// Option bits that switch the optional tests on.
+enum Option : uint32_t { kCheckSignature = 0x02, kCheckBlacklist = 0x04, kCheckWriteAccess = 0x08 };
+
+// The folders a library may come from.
+struct TrustedFolders {
+  std::wstring system, windows, programFiles, executable;
+  static TrustedFolders OfThisProcess();
+};
+
+// True when `file` exists inside the existing directory `folder` (at any depth), compared by
+// file identity, so case, short names and links do not matter.
+bool IsInsideFolder(const std::wstring& file, const std::wstring& folder);
+bool IsTrustedPath(const std::wstring& path, const TrustedFolders& folders);
+
+// "dllblacklist.json": {"blacklist": ["name.dll", ...]}; anything else gives an empty list.
+std::set<std::wstring> ReadBlacklistJson(const std::wstring& path);
+// The path's file name, lower-cased, is in the list (only lower-case entries can match).
+bool IsBlacklisted(const std::wstring& path, const std::set<std::wstring>& blacklist);
+
+// A DOS path for an NT path ("\Device\HarddiskVolume3\..." or "\??\C:\..."); 0 or the error.
+DWORD NtPathToDosPath(const std::wstring& ntPath, std::wstring& dosPath);
+
+// Any valid embedded (Authenticode) signature; no signer name is compared.
+bool VerifyEmbeddedSignature(const std::wstring& path);
+// True when an account other than Administrators, SYSTEM and TrustedInstaller may write in
+// `folder`; a null DACL (unrestricted access) counts as writable.
+bool CanUserWrite(const std::wstring& folder);
+
+using LoadLibraryExWFn = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
+
+struct CheckContext {
+  LoadLibraryExWFn loadLibraryExW = nullptr;  // the true, unhooked one
+  uint32_t options = 0;
+  bool blockMode = false;
+  const TrustedFolders* folders = nullptr;
+  const std::set<std::wstring>* blacklist = nullptr;
+};
+
+// The decision for loading `name` with `flags`: kTrusted, kLoadFailed, kGetPathFailed,
+// kGetMappedFileFailed, kVulnerablePath or kDllBlocked. `resolved` gets the checked DOS path
+// (the name itself until it is known), `error` the text of a failure.
+int PerformSecurityChecks(const CheckContext& context, const std::wstring& name, DWORD flags, std::wstring& resolved,
+                          std::wstring& error);
+
+}  // namespace dllprotect
