@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "framework/crypt_blowfish.h"
+#include "framework/file_util.h"
+#include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 
 namespace dllprotect {
@@ -36,11 +38,6 @@ void PutBigEndian(uint8_t* at, uint32_t value) {
   at[1] = static_cast<uint8_t>(value >> 16);
   at[2] = static_cast<uint8_t>(value >> 8);
   at[3] = static_cast<uint8_t>(value);
-}
-
-bool FolderExists(const std::wstring& folder) {
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::wstring FileNameOnly(const std::wstring& name) {
@@ -113,13 +110,7 @@ bool IsProcessElevated() {
 }
 
 std::wstring DefaultReportFolder() {
-  if (IsProcessElevated()) {
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return std::wstring();
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-  }
+  if (IsProcessElevated()) return ov::FolderOf(ov::ModuleFilePath(nullptr));
   wchar_t data[MAX_PATH];
   const DWORD n = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return std::wstring();
@@ -144,7 +135,7 @@ bool DllEventDump::DumpEventToFile(HANDLE file, const std::string& text) {
 }
 
 bool DllEventDump::Dump(const DllProtectInfo& event) const {
-  if (m_path.empty() || !FolderExists(m_folder)) return false;
+  if (m_path.empty() || !ov::FolderExists(m_folder)) return false;
   // No sharing: concurrent writers take turns, each finding the file busy until the other closes it.
   ov::ScopedHandle file;
   for (int attempt = 0; attempt < kOpenTries; ++attempt) {

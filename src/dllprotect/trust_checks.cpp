@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 #include "framework/utf8.h"
 #include "logging/debug_trace.h"
@@ -28,11 +29,6 @@ constexpr DWORD kWriteBits = 0x50000116;  // GENERIC_ALL | GENERIC_WRITE | FILE_
 template <typename... Args>
 void Trace(const wchar_t* format, Args... args) {
   if (*dbgtrace::DbgTraceLevel() != 0) dbgtrace::Tracer::Instance().WriteWide(0, kPrefix, format, args...);
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -132,8 +128,7 @@ TrustedFolders TrustedFolders::OfThisProcess() {
   if (n > 0 && n < MAX_PATH) folders.windows.assign(buffer, n);
   // A 32-bit process on 64-bit Windows sees the 32-bit program files folder here.
   folders.programFiles = EnvironmentFolder(L"ProgramFiles");
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) folders.executable = FolderOf(std::wstring(buffer, length));
+  folders.executable = ov::FolderOf(ov::ModuleFilePath(nullptr));
   return folders;
 }
 
@@ -143,7 +138,7 @@ bool IsInsideFolder(const std::wstring& file, const std::wstring& folder) {
   if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   const std::vector<std::wstring> folderParts = Components(FullPath(folder));
-  const std::vector<std::wstring> parentParts = Components(FolderOf(FullPath(file)));
+  const std::vector<std::wstring> parentParts = Components(ov::FolderOf(FullPath(file)));
   if (folderParts.empty() || parentParts.size() < folderParts.size()) return false;
   std::wstring cut;
   for (size_t i = 0; i < folderParts.size(); ++i) cut += parentParts[i] + L"\\";
@@ -260,7 +255,6 @@ bool CanUserWrite(const std::wstring& folder) {
     return true;
   }
   bool writable = false;
-  std::wstring writer;
   for (DWORD i = 0; i < dacl->AceCount && !writable; ++i) {
     ACE_HEADER* header = nullptr;
     if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
@@ -278,7 +272,6 @@ bool CanUserWrite(const std::wstring& folder) {
     if (account == L"Administrators" || account == L"SYSTEM" || account == L"TrustedInstaller") continue;
     if (ace->Mask & kWriteBits) {
       writable = true;
-      writer = account;
       Trace(L"user: %ls can write in %ls", account.c_str(), folder.c_str());
     }
   }
@@ -327,7 +320,7 @@ int PerformSecurityChecks(const CheckContext& context, const std::wstring& name,
     return context.blockMode ? kDllBlocked : kTrusted;
   }
   if (IsTrustedPath(dosPath, *context.folders)) return kTrusted;
-  if ((context.options & kCheckWriteAccess) && !CanUserWrite(FolderOf(dosPath))) return kTrusted;
+  if ((context.options & kCheckWriteAccess) && !CanUserWrite(ov::FolderOf(dosPath))) return kTrusted;
   if ((context.options & kCheckSignature) && VerifyEmbeddedSignature(dosPath)) return kTrusted;
   Trace(L"%ls is a VULNERABLE_PATH", dosPath.c_str());
   return kVulnerablePath;

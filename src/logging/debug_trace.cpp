@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/module_path.h"
+
 namespace dbgtrace {
 namespace {
 
@@ -19,30 +21,15 @@ using EventRegisterFn = ULONG(WINAPI*)(LPCGUID, PENABLECALLBACK, PVOID, PREGHAND
 using EventUnregisterFn = ULONG(WINAPI*)(REGHANDLE);
 using EventWriteFn = ULONG(WINAPI*)(REGHANDLE, PCEVENT_DESCRIPTOR, ULONG, PEVENT_DATA_DESCRIPTOR);
 
-std::wstring ExecutablePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::wstring();
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 bool StartsWith(const char* line, const char* word) { return _strnicmp(line, word, strlen(word)) == 0; }
 
 Settings ReadProcessSettings() {
   Settings settings;
   if (ReadSettingsFile(L"\\dbg_trace.ini", settings)) return settings;
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return settings;
-  std::string beside(path, n);
-  beside.erase(beside.find_last_of('\\') + 1);
-  beside += "dbg_trace.ini";
+  // Beside the executable, as long as that path stays below MAX_PATH.
+  const std::wstring beside = ov::JoinPath(ov::FolderOf(ov::ModuleFilePath(nullptr)), L"dbg_trace.ini");
   if (beside.size() >= MAX_PATH) return settings;
-  std::wstring wide(beside.begin(), beside.end());
-  if (ReadSettingsFile(wide, settings)) settings.besideExecutable = true;
+  if (ReadSettingsFile(beside, settings)) settings.besideExecutable = true;
   return settings;
 }
 
@@ -117,7 +104,7 @@ void Scramble(std::string& text, uint32_t key) {
 
 std::wstring TraceFilePath(const Settings& settings, const std::wstring& name) {
   std::wstring base;
-  const std::wstring exe = ExecutablePath();
+  const std::wstring exe = ov::ModuleFilePath(nullptr);
   if (settings.besideExecutable) {
     base = exe.substr(0, 3) + L"ProgramData\\OVLogging";
   } else {
