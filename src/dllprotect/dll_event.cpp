@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include <fmt/format.h>
+
+#include "dllprotect/protect_trace.h"
 #include "framework/crypt_blowfish.h"
 #include "framework/file_util.h"
 #include "framework/module_path.h"
@@ -10,7 +13,6 @@
 namespace dllprotect {
 namespace {
 
-constexpr wchar_t kReportSubfolder[] = L"48C4687D-9760-4F5B-BAB3-60351B0841E4";
 // The report key is built from these two halves at run time, so it never stands in the binary
 // as one run of bytes.
 constexpr uint32_t kKeyHigh = 0x9E4C17;
@@ -109,13 +111,17 @@ bool IsProcessElevated() {
          elevation.TokenIsElevated != 0;
 }
 
-std::wstring DefaultReportFolder() {
-  if (IsProcessElevated()) return ov::FolderOf(ov::ModuleFilePath(nullptr));
+std::wstring ProgramDataReportFolder() {
   wchar_t data[MAX_PATH];
   const DWORD n = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return std::wstring();
-  const std::wstring folder = std::wstring(data, n) + L"\\" + kReportSubfolder;
-  CreateDirectoryW(folder.c_str(), nullptr);
+  return std::wstring(data, n) + L"\\48C4687D-9760-4F5B-BAB3-60351B0841E4";
+}
+
+std::wstring DefaultReportFolder() {
+  if (IsProcessElevated()) return ov::FolderOf(ov::ModuleFilePath(nullptr));
+  const std::wstring folder = ProgramDataReportFolder();
+  if (!folder.empty()) CreateDirectoryW(folder.c_str(), nullptr);
   return folder;
 }
 
@@ -124,17 +130,28 @@ DllEventDump::DllEventDump(const std::wstring& folder, const std::wstring& proce
 }
 
 bool DllEventDump::DumpEventToFile(HANDLE file, const std::string& text) {
+  dbgtrace::Scope scope("[DLLPROTECT] :: DumpEventToFile -> ", "[DLLPROTECT] :: DumpEventToFile <- ");
+  if (*dbgtrace::DbgTraceLevel() != 0) TraceA("%s", fmt::format("event dump is: {}", text).c_str());
   const std::vector<uint8_t> cipher = EncipherReportText(text);
-  if (cipher.empty()) return false;  // an empty text cannot be enciphered
+  if (cipher.empty()) {  // an empty text cannot be enciphered ("Incorrect buffer length")
+    TraceA("encrypt failed");
+    return false;
+  }
   const uint32_t length = static_cast<uint32_t>(cipher.size());
   uint8_t prefix[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
                        static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
   DWORD written = 0;
-  if (!WriteFile(file, prefix, 4, &written, nullptr) || written != 4) return false;
-  return WriteFile(file, cipher.data(), length, &written, nullptr) && written == length;
+  if (!WriteFile(file, prefix, 4, &written, nullptr) || written != 4 ||
+      !WriteFile(file, cipher.data(), length, &written, nullptr) || written != length) {
+    TraceA("WriteFile failed 0x%x  dw: 0x%x size: 0x%x", static_cast<unsigned>(GetLastError()),
+           static_cast<unsigned>(written), static_cast<unsigned>(length));
+    return false;
+  }
+  return true;
 }
 
 bool DllEventDump::Dump(const DllProtectInfo& event) const {
+  dbgtrace::Scope scope("[DLLPROTECT] :: DumpDllProtEvent -> ", "[DLLPROTECT] :: DumpDllProtEvent <- ");
   if (m_path.empty() || !ov::FolderExists(m_folder)) return false;
   // No sharing: concurrent writers take turns, each finding the file busy until the other closes it.
   ov::ScopedHandle file;
@@ -146,7 +163,10 @@ bool DllEventDump::Dump(const DllProtectInfo& event) const {
     if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED) return false;
     Sleep(10);
   }
-  if (!file.IsValid()) return false;
+  if (!file.IsValid()) {
+    TraceA("cannot open write file");
+    return false;
+  }
   LARGE_INTEGER size = {};
   GetFileSizeEx(file.Get(), &size);
   if (static_cast<uint64_t>(size.QuadPart) > kMaxReportBytes) {
@@ -157,6 +177,7 @@ bool DllEventDump::Dump(const DllProtectInfo& event) const {
   LARGE_INTEGER end = size;
   SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
   if (DumpEventToFile(file.Get(), JoinFields(event))) return true;
+  TraceA("DumpEventToFile failed");
   // No partial record stays behind.
   SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
   SetEndOfFile(file.Get());

@@ -36,6 +36,8 @@ bool DecipherReportText(const uint8_t* cipher, size_t size, std::string& text);
 // %ProgramData%\48C4687D-9760-4F5B-BAB3-60351B0841E4 (created when missing); empty without
 // a ProgramData variable (then nothing is ever written).
 std::wstring DefaultReportFolder();
+// %ProgramData%\48C4687D-9760-4F5B-BAB3-60351B0841E4 (not created); empty without the variable.
+std::wstring ProgramDataReportFolder();
 bool IsProcessElevated();
 
 // Writes events to the report file of one process.

@@ -18,18 +18,12 @@
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 #include "framework/utf8.h"
-#include "logging/debug_trace.h"
+#include "dllprotect/protect_trace.h"
 
 namespace dllprotect {
 namespace {
 
-constexpr wchar_t kPrefix[] = L"[DLLPROTECT] :: ";
 constexpr DWORD kWriteBits = 0x50000116;  // GENERIC_ALL | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | _EA | APPEND | DATA
-
-template <typename... Args>
-void Trace(const wchar_t* format, Args... args) {
-  if (*dbgtrace::DbgTraceLevel() != 0) dbgtrace::Tracer::Instance().WriteWide(0, kPrefix, format, args...);
-}
 
 std::wstring FullPath(const std::wstring& path) {
   std::vector<wchar_t> buffer(32768);

@@ -9,20 +9,9 @@
 #include <set>
 #include <string>
 
+#include "dllprotect/protect_codes.h"
+
 namespace dllprotect {
-
-// Result codes of a check (their names are those of the event reports).
-enum CheckResult : int {
-  kTrusted = 0,
-  kLoadFailed = 2,
-  kGetPathFailed = 3,
-  kGetMappedFileFailed = 4,
-  kVulnerablePath = 5,
-  kDllBlocked = 10,
-};
-
-// Option bits that switch the optional tests on.
-enum Option : uint32_t { kCheckSignature = 0x02, kCheckBlacklist = 0x04, kCheckWriteAccess = 0x08 };
 
 // The folders a library may come from.
 struct TrustedFolders {

@@ -193,6 +193,15 @@ void Tracer::WriteWide(uint32_t category, const wchar_t* prefix, const wchar_t* 
 }
 
 void Tracer::Send(uint32_t category, std::string& line, const std::wstring& wide) {
+  // A sink may load a library (the ETW functions) while the load hooks trace: the nested line is
+  // dropped rather than re-entering a sink that is being set up on this very thread.
+  thread_local bool sending = false;
+  if (sending) return;
+  sending = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{sending};
   const uint32_t level = m_settings.level;
   if (level & kEtw) ToEtw(wide);
   Scramble(line, m_settings.key);

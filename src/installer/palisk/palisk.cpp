@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "dllprotect/dllprotect_setup.h"
+#include "dllprotect/protection.h"
 #include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "installer/palisk/command_line.h"
@@ -150,7 +152,7 @@ void HandResultOn(const Run& run) {
 
 uint32_t RunPalisk(const wchar_t* ownCommandLine) {
   Run run;
-  // Step 1 (DLL load protection) arrives with the protection work.
+  const dllprotect::DllProtectSetup protection;                                  // 1
   run.fileVersion = GetFileVersionAsString();                                   // 2
 
   Logger& logger = Logger::Instance();                                           // 3
@@ -190,7 +192,8 @@ uint32_t RunPalisk(const wchar_t* ownCommandLine) {
     CoUninitialize();                                                             // 22
   }                                                                               // 23
   SetActiveLogger(nullptr);
-  return run.result;                                                              // 24
+  if (protection.Started()) dllprotect::DllProtectEnd();                        // 24
+  return run.result;
 }
 
 }  // namespace palisk

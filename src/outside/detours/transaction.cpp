@@ -74,6 +74,28 @@ size_t PutJump(uint8_t* at, const void* destination) {
   return 5;
 }
 
+// The code a function pointer really leads to: an import thunk ("jmp [address]", as system DLLs
+// use for functions another DLL implements: kernel32's LoadLibrary* on Windows 7 and later, and
+// Wine's kernel32 as well) is followed to the function itself, so that calls made from inside
+// that DLL are diverted too.
+uint8_t* SkipImportThunk(uint8_t* code) {
+  for (int hops = 0; hops < 4; ++hops) {
+    const uint8_t* at = code;
+    if (kX64 && at[0] == 0x48) ++at;  // REX.W, which some linkers put in front
+    if (at[0] != 0xFF || at[1] != 0x25) break;
+    int32_t displacement;
+    memcpy(&displacement, at + 2, 4);
+    // x64: relative to the next instruction; x86: an absolute address.
+    const uint8_t* slot = kX64 ? at + 6 + displacement
+                               : reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(static_cast<uint32_t>(displacement)));
+    uint8_t* next = nullptr;
+    memcpy(&next, slot, sizeof next);
+    if (next == nullptr) break;
+    code = next;
+  }
+  return code;
+}
+
 // Copies whole instructions from the target until the patch fits, relocating what is relative
 // to the instruction's address, then jumps back behind them. ERROR_INVALID_BLOCK for code that
 // cannot be moved (unknown instructions, a function shorter than the patch, branches into the
@@ -225,7 +247,7 @@ LONG WINAPI DetourAttach(PVOID* pointer, PVOID detour) {
       return state.error;
     }
     auto* hook = new detours::Hook();
-    hook->target = static_cast<uint8_t*>(*pointer);
+    hook->target = detours::SkipImportThunk(static_cast<uint8_t*>(*pointer));
     hook->detour = detour;
     hook->slot = detours::AllocateSlot(hook->target);
     LONG result = hook->slot == nullptr ? static_cast<LONG>(ERROR_NOT_ENOUGH_MEMORY) : detours::BuildTrampoline(*hook);
