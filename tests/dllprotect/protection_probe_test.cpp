@@ -330,3 +330,35 @@ TEST_F(ProbeIfeo, SanitiserFromTheEnvironment) {
   GetSystemDirectoryW(system, MAX_PATH);
   EXPECT_EQ("path " + Utf8(TestBinFolder()) + ";" + Utf8(system), Run({kSanitiserOn}, L"path").Line(2));
 }
+
+TEST_F(ProtectionProbe, TracedHooksWriteTheirLinesWithEveryLocalSinkOn) {
+  // File and ETW sinks, clear text.
+  const std::wstring probe = OwnProbe();
+  ASSERT_TRUE(testing_support::WriteTextFile(m_scratch.Path() + L"\\app\\dbg_trace.ini", "DLLPROTECT=10\r\nkey=QVRK\r\n"));
+  const std::wstring planted = Plant(L"planted_probe.dll");
+  const ProbeRun run = Run({kProtectionOn}, L"load \"" + planted + L"\"", probe);
+  ASSERT_EQ(0u, run.exitCode);
+  EXPECT_EQ("load loaded", run.Line(2));
+
+  // The newest DLLPROTECT.log of the probe, below <drive>\ProgramData\OVLogging\CstLogs.
+  const std::wstring logs = probe.substr(0, 2) + L"\\ProgramData\\OVLogging\\CstLogs\\dllprotect_probe.exe";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((logs + L"\\*__*").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search) << "no trace folder below " << Utf8(logs);
+  std::wstring newest;
+  FILETIME newestTime = {};
+  do {
+    if (CompareFileTime(&found.ftCreationTime, &newestTime) >= 0) {
+      newestTime = found.ftCreationTime;
+      newest = found.cFileName;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  const std::string trace = ReadBinaryFile(logs + L"\\" + newest + L"\\DLLPROTECT.log");
+  for (const char* expected : {"[DLLPROTECT] :: DllProtectStart -> ", "options: 18, proc_name: dllprotect_probe.exe",
+                               "[DLLPROTECT] :: LoadLibraryW_Hook -> ", "GenericLoadLibrary_Hook called with:",
+                               "is a VULNERABLE_PATH", "calling TrueLoadLibraryExW with",
+                               "[DLLPROTECT] :: DllProtectEnd <- "}) {
+    EXPECT_NE(std::string::npos, trace.find(expected)) << expected;
+  }
+}
