@@ -76,6 +76,36 @@ TEST_F(Transactions, AttachThenDetachRestoresEveryByte) {
   EXPECT_EQ(before, page_.Bytes());
 }
 
+TEST_F(Transactions, AnImportThunkIsFollowedToTheFunctionItJumpsTo) {
+  // Offset 0: the function; offset 64: its address; offset 128: "jmp [address]" as import thunks
+  // are (x64: rip-relative, x86: absolute). Hooking through the thunk diverts direct calls too.
+  Function target = reinterpret_cast<Function>(page_.Put(0, kReturns42));
+  uint8_t* slot = page_.At(64);
+  memcpy(slot, &target, sizeof target);
+  uint8_t* thunk = page_.Put(128, {0xFF, 0x25, 0, 0, 0, 0});
+#ifdef _WIN64
+  const int32_t displacement = static_cast<int32_t>(slot - (thunk + 6));
+#else
+  const int32_t displacement = static_cast<int32_t>(reinterpret_cast<uintptr_t>(slot));
+#endif
+  memcpy(thunk + 2, &displacement, 4);
+  ASSERT_EQ(42, reinterpret_cast<Function>(thunk)());
+
+  g_true = reinterpret_cast<Function>(thunk);
+  ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
+  ASSERT_EQ(NO_ERROR, Attach(g_true, Detour));
+  ASSERT_EQ(NO_ERROR, DetourTransactionCommit());
+  EXPECT_EQ(49, target()) << "the function behind the thunk is hooked";
+  EXPECT_EQ(49, reinterpret_cast<Function>(thunk)());
+  EXPECT_EQ(0xFF, thunk[0]) << "the thunk itself is left alone";
+
+  ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
+  ASSERT_EQ(NO_ERROR, Detach(g_true, Detour));
+  ASSERT_EQ(NO_ERROR, DetourTransactionCommit());
+  EXPECT_EQ(target, g_true) << "after the detach the pointer leads to the function itself";
+  EXPECT_EQ(42, target());
+}
+
 TEST_F(Transactions, AbortChangesNothing) {
   Function target = reinterpret_cast<Function>(page_.Put(0, kReturns42));
   const std::vector<uint8_t> before = page_.Bytes();
