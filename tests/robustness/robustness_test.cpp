@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dllprotect/dll_event.h"
+#include "dllprotect/trust_checks.h"
 #include "binlog_reader.h"
 #include "framework/utf8.h"
 #include "glossel/dictionary.h"
@@ -350,3 +352,43 @@ TEST_F(Robustness, HttpAnswersAsTheClientSeesThem) {
 }
 
 }  // namespace
+
+TEST_F(Robustness, DllEventReports) {
+  // A report of three events, as the protection writes it, then mutated.
+  ScopedTempFolder folder;
+  const dllprotect::DllEventDump dump(folder.Path(), L"palisk.exe");
+  for (const char* name : {"a.dll", "C:\\Users\\u\\Downloads\\b.dll", "\xce\x94.dll"}) {
+    dllprotect::DllProtectInfo event{name, name, "VULNERABLE_PATH", "LoadLibraryW", "0x0", "palisk.exe", "0x1a2b", ""};
+    ASSERT_TRUE(dump.Dump(event));
+  }
+  const std::string sample = ReadBinaryFile(dump.ReportPath());
+  ASSERT_EQ(3u, dllprotect::ReadReport(sample).events.size());
+  for (size_t n = 0; n < cases_; ++n) {
+    const std::string bytes = Mutate(sample, rng_, {std::string("\xFF\xFF\xFF\x7F", 4), std::string(8, '\0')});
+    const dllprotect::ReportContent read = dllprotect::ReadReport(bytes);
+    size_t recordBytes = 0;
+    for (const dllprotect::DllProtectInfo& event : read.events) {
+      recordBytes += 4 + ((dllprotect::JoinFields(event).size() + 7) / 8) * 8;
+    }
+    ASSERT_LE(recordBytes, bytes.size()) << Case(n) << ": events come only from bytes that are there";
+    if (read.error.empty()) {
+      ASSERT_EQ(recordBytes == 0, bytes.empty()) << Case(n) << ": a clean read accounts for every byte";
+    }
+  }
+}
+
+TEST_F(Robustness, DllBlacklistJson) {
+  ScopedTempFolder folder;
+  const std::wstring path = folder.Path() + L"\\dllblacklist.json";
+  const std::string sample = "{\"blacklist\": [\"evil.dll\", \"other.dll\", \"x\\u00e9.dll\"], \"note\": {\"a\": [1, 2]}}";
+  WriteBytes(path, sample);
+  ASSERT_EQ(3u, dllprotect::ReadBlacklistJson(path).size());
+  for (size_t n = 0; n < cases_; ++n) {
+    const std::string text = Mutate(sample, rng_, {"[", "]", "{", "}", "\"", "\\u", ",", ":", "null", "1e999999"});
+    WriteBytes(path, text);
+    size_t quotes = 0;
+    for (char c : text) quotes += c == '"';
+    // No exception leaves the reader, and each entry was a string in the text.
+    ASSERT_LE(dllprotect::ReadBlacklistJson(path).size(), quotes / 2) << Case(n);
+  }
+}
