@@ -13,6 +13,7 @@ constexpr wchar_t kHostClass[] = L"ov::gui::window";
 struct Search {
   HWND owner;
   HWND except;
+  bool anyProcess = false;
   HWND found = nullptr;
   int count = 0;
 };
@@ -21,7 +22,7 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<Search*>(param);
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
-  if (processId != GetCurrentProcessId() || window == search->except) return TRUE;
+  if ((!search->anyProcess && processId != GetCurrentProcessId()) || window == search->except) return TRUE;
   wchar_t className[64] = L"";
   GetClassNameW(window, className, 64);
   if (wcscmp(className, kHostClass) != 0) return TRUE;
@@ -45,8 +46,8 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
   return true;
 }
 
-HWND FindHostWindow(HWND owner, HWND except) {
-  Search search{owner, except};
+HWND FindHostWindow(HWND owner, HWND except, bool anyProcess) {
+  Search search{owner, except, anyProcess};
   EnumWindows(&VisitWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }

@@ -17,8 +17,8 @@ namespace gui_testing {
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
 // The top-level window of the window host's class owned by `owner` (null: any owner) that
-// belongs to this process; null when there is none.
-HWND FindHostWindow(HWND owner = nullptr, HWND except = nullptr);
+// belongs to this process (or to any process); null when there is none.
+HWND FindHostWindow(HWND owner = nullptr, HWND except = nullptr, bool anyProcess = false);
 int CountHostWindows();
 
 // Pointer and keys, posted as the system would deliver them. Coordinates are client pixels.
