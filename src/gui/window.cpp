@@ -115,7 +115,10 @@ int Window::Run() {
     std::atomic<bool>& flag;
     ~RunningFlagReset() { flag.store(false); }
   } runningReset{m_running};
-  OleInitialize(nullptr);
+  // On a thread already in the multithreaded apartment (the run stages' main thread) this
+  // fails; only a successful call may be paired with OleUninitialize, which would otherwise
+  // take the caller's own COM initialisation away.
+  const bool oleReady = SUCCEEDED(OleInitialize(nullptr));
   const int created = Create();
   if (created == 0) {
     ShowWindow(Handle(), SW_SHOW);
@@ -125,7 +128,7 @@ int Window::Run() {
   // A loop ended by the stop event leaves the window behind: it belongs to this thread,
   // so it goes here, before a synchronous caller carries on or the UI thread ends.
   if (HWND hwnd = Handle()) DestroyWindow(hwnd);
-  OleUninitialize();
+  if (oleReady) OleUninitialize();
   return created;
 }
 
