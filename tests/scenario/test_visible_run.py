@@ -88,6 +88,38 @@ class VisibleRun(unittest.TestCase):
                               ("status", 211, 100404, "T-9")], reports(r))
             self.assertTrue(os.path.exists(os.path.join(s.records, "download-error.ppm")))
 
+    def error_popup_run(self, s, name):
+        """A visible run whose user photographs and OKs the next popup of the run stages."""
+        outcome = {}
+        runner = threading.Thread(target=lambda: outcome.update(run=s.run(agent_args=visible_args(s))))
+        runner.start()
+        user = wine(windows_path(os.path.join(TEST_BIN, "gui_user.exe")), "--timeout", "90", "--shots",
+                    windows_path(s.records), "errorpopup:" + name, timeout=150)
+        runner.join(150)
+        output = user.stdout.decode("utf-8", "replace")
+        self.assertIn("done: errorpopup:" + name, output)
+        self.assertTrue(os.path.exists(os.path.join(s.records, name + ".ppm")))
+        return outcome["run"]
+
+    def test_unreadable_descriptor_shows_the_network_popup_then_reports(self):
+        with Scenario("visible-descriptor") as s:
+            s.serve(rules=[{"path": "data.xml$", "status": 404}])
+            s.build_kit()
+            r = self.error_popup_run(s, "descriptor-error")
+            self.assertNotEqual(0, r.exit_code)
+            self.assertEqual([("install", "5/%d" % r.exit_code), ("status", 211, r.exit_code, "T-9")], reports(r))
+
+    def test_too_little_free_space_shows_its_popup(self):
+        from scenario import default_product
+        with Scenario("visible-space") as s:
+            product = dict(default_product(), minspaceavailabe=2000000000)
+            s.build_kit(product=product)
+            r = self.error_popup_run(s, "free-space")
+            self.assertEqual(8, r.exit_code)
+            self.assertTrue(r.logged("Available space check failed: CheckAvailableSpace error = 8"))
+            self.assertFalse(r.logged("[SETUP] Not enough free space"), "a visible run shows the message instead of logging it")
+            self.assertEqual([], reports(r), "nothing was downloaded, nothing is reported")
+
     def test_missing_engine_ends_a_visible_run_with_minus_1_and_a_silent_one_never_needs_it(self):
         with Scenario("no-engine") as s:
             s.build_kit()
