@@ -1,6 +1,6 @@
 # build/dist: everything an installation needs next to palisk.exe. Integration tests and the
 # demo run from a copy of it.
-set(PALISK_DIST_TARGETS palisk Glossel log hypra binlog_decode dllreport_decode dbgtrace_unscramble)
+set(PALISK_DIST_TARGETS palisk Glossel log hypra sciter binlog_decode dllreport_decode dbgtrace_unscramble)
 set(_copy_commands)
 foreach(_target ${PALISK_DIST_TARGETS})
   list(APPEND _copy_commands

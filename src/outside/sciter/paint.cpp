@@ -1,0 +1,274 @@
+#include "paint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace sciter_engine {
+
+PixelBuffer::~PixelBuffer() { Release(); }
+
+void PixelBuffer::Release() {
+  if (dc_) {
+    if (old_bitmap_) SelectObject(dc_, old_bitmap_);
+    DeleteDC(dc_);
+  }
+  if (bitmap_) DeleteObject(bitmap_);
+  dc_ = nullptr;
+  bitmap_ = nullptr;
+  old_bitmap_ = nullptr;
+  pixels_ = nullptr;
+  width_ = height_ = 0;
+}
+
+bool PixelBuffer::Resize(int width, int height) {
+  if (width == width_ && height == height_ && pixels_) return true;
+  Release();
+  if (width <= 0 || height <= 0) return false;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  dc_ = CreateCompatibleDC(nullptr);
+  if (!bitmap_ || !dc_ || !bits) {
+    Release();
+    return false;
+  }
+  old_bitmap_ = SelectObject(dc_, bitmap_);
+  pixels_ = static_cast<uint32_t*>(bits);
+  width_ = width;
+  height_ = height;
+  Fill(0);
+  return true;
+}
+
+void PixelBuffer::Fill(uint32_t premultiplied_bgra) {
+  GdiFlush();
+  std::fill(pixels_, pixels_ + static_cast<size_t>(width_) * height_, premultiplied_bgra);
+}
+
+uint32_t Premultiply(const Color& color) {
+  const uint32_t a = color.a;
+  const uint32_t r = (color.r * a + 127) / 255;
+  const uint32_t g = (color.g * a + 127) / 255;
+  const uint32_t b = (color.b * a + 127) / 255;
+  return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
+namespace {
+
+struct IntRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool Empty() const { return right <= left || bottom <= top; }
+  IntRect Intersect(const IntRect& o) const {
+    return {std::max(left, o.left), std::max(top, o.top), std::min(right, o.right), std::min(bottom, o.bottom)};
+  }
+};
+
+IntRect Round(float x, float y, float width, float height) {
+  return {static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)),
+          static_cast<int>(std::lround(x + width)), static_cast<int>(std::lround(y + height))};
+}
+
+// Source-over of a premultiplied pixel.
+inline uint32_t Over(uint32_t source, uint32_t destination) {
+  const uint32_t alpha = source >> 24;
+  if (alpha == 255) return source;
+  if (alpha == 0) return destination;
+  const uint32_t keep = 255 - alpha;
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const uint32_t s = (source >> shift) & 0xFF;
+    const uint32_t d = (destination >> shift) & 0xFF;
+    out |= std::min<uint32_t>(255, s + (d * keep + 127) / 255) << shift;
+  }
+  return out;
+}
+
+class Painter {
+ public:
+  Painter(const PaintOptions& options, FontCache* fonts, PixelBuffer* target)
+      : options_(options), fonts_(fonts), target_(target) {}
+
+  void PaintBox(const LayoutBox* box, const IntRect& clip, int depth);
+
+ private:
+  void FillRect(const IntRect& rect, const IntRect& clip, uint32_t pixel) {
+    const IntRect area = rect.Intersect(clip);
+    if (area.Empty() || (pixel >> 24) == 0) return;
+    for (int y = area.top; y < area.bottom; ++y) {
+      uint32_t* row = target_->pixels() + static_cast<size_t>(y) * target_->width();
+      for (int x = area.left; x < area.right; ++x) row[x] = Over(pixel, row[x]);
+    }
+  }
+  void PaintBackgroundAndBorders(const LayoutBox* box, const IntRect& clip);
+  void PaintRounded(const LayoutBox* box, const IntRect& outer, float radius, const IntRect& clip);
+  void PaintFocusRing(const LayoutBox* box, const IntRect& clip);
+  void PaintText(const TextFragment& fragment, const IntRect& clip);
+
+  const PaintOptions& options_;
+  FontCache* fonts_;
+  PixelBuffer* target_;
+  PixelBuffer scratch_;
+};
+
+void Painter::PaintBackgroundAndBorders(const LayoutBox* box, const IntRect& clip) {
+  const ComputedStyle& style = *box->style;
+  const IntRect outer = Round(box->x, box->y, box->width, box->height);
+  const float radius = std::min({style.border_radius * options_.scale, box->width / 2, box->height / 2});
+  if (radius >= 1.0f) {
+    PaintRounded(box, outer, radius, clip);
+    return;
+  }
+  FillRect(outer, clip, Premultiply(style.background));
+  const int top = static_cast<int>(box->border[0]), right = static_cast<int>(box->border[1]);
+  const int bottom = static_cast<int>(box->border[2]), left = static_cast<int>(box->border[3]);
+  // Top and bottom take the corners.
+  FillRect({outer.left, outer.top, outer.right, outer.top + top}, clip, Premultiply(style.border_color[0]));
+  FillRect({outer.left, outer.bottom - bottom, outer.right, outer.bottom}, clip, Premultiply(style.border_color[2]));
+  FillRect({outer.left, outer.top + top, outer.left + left, outer.bottom - bottom}, clip, Premultiply(style.border_color[3]));
+  FillRect({outer.right - right, outer.top + top, outer.right, outer.bottom - bottom}, clip, Premultiply(style.border_color[1]));
+}
+
+// Rounded boxes: per row, the span inside the outer curve gets the border colour and the span
+// inside the inner curve the background (one border colour: the top's).
+void Painter::PaintRounded(const LayoutBox* box, const IntRect& outer, float radius, const IntRect& clip) {
+  const ComputedStyle& style = *box->style;
+  const uint32_t background = Premultiply(style.background);
+  const uint32_t border = Premultiply(style.border_color[0]);
+  const IntRect inner = {outer.left + static_cast<int>(box->border[3]), outer.top + static_cast<int>(box->border[0]),
+                         outer.right - static_cast<int>(box->border[1]), outer.bottom - static_cast<int>(box->border[2])};
+  const float inner_radius = std::max(0.0f, radius - box->border[0]);
+  auto inset = [](const IntRect& r, float rad, int y) {
+    const float top_distance = rad - (static_cast<float>(y - r.top) + 0.5f);
+    const float bottom_distance = rad - (static_cast<float>(r.bottom - y) - 0.5f);
+    const float d = std::max(top_distance, bottom_distance);
+    if (d <= 0) return 0;
+    return static_cast<int>(std::lround(rad - std::sqrt(std::max(0.0f, rad * rad - d * d))));
+  };
+  const IntRect area = outer.Intersect(clip);
+  for (int y = area.top; y < area.bottom; ++y) {
+    const int outer_inset = inset(outer, radius, y);
+    const bool in_inner_rows = y >= inner.top && y < inner.bottom;
+    const int inner_inset = in_inner_rows ? inset(inner, inner_radius, y) : 0;
+    uint32_t* row = target_->pixels() + static_cast<size_t>(y) * target_->width();
+    for (int x = std::max(area.left, outer.left + outer_inset); x < std::min(area.right, outer.right - outer_inset); ++x) {
+      const bool inside_inner = in_inner_rows && x >= inner.left + inner_inset && x < inner.right - inner_inset;
+      row[x] = Over(inside_inner ? background : border, row[x]);
+    }
+  }
+}
+
+void Painter::PaintFocusRing(const LayoutBox* box, const IntRect& clip) {
+  // A dotted ring just inside the border, as Windows draws focus on its buttons.
+  const int inset = static_cast<int>(std::lround(2 * options_.scale)) + static_cast<int>(box->border[0]);
+  IntRect ring = Round(box->x, box->y, box->width, box->height);
+  ring = {ring.left + inset, ring.top + inset, ring.right - inset, ring.bottom - inset};
+  if (ring.Empty()) return;
+  const uint32_t dot = Premultiply(Color{0, 0, 0, 200});
+  const IntRect area = ring.Intersect(clip);
+  auto plot = [&](int x, int y) {
+    if (x >= area.left && x < area.right && y >= area.top && y < area.bottom && ((x + y) & 1) == 0) {
+      uint32_t& pixel = target_->pixels()[static_cast<size_t>(y) * target_->width() + x];
+      pixel = Over(dot, pixel);
+    }
+  };
+  for (int x = ring.left; x < ring.right; ++x) {
+    plot(x, ring.top);
+    plot(x, ring.bottom - 1);
+  }
+  for (int y = ring.top + 1; y < ring.bottom - 1; ++y) {
+    plot(ring.left, y);
+    plot(ring.right - 1, y);
+  }
+}
+
+void Painter::PaintText(const TextFragment& fragment, const IntRect& clip) {
+  const ComputedStyle& style = *fragment.style;
+  if (style.color.a == 0 || fragment.text.empty()) return;
+  // Room around the glyph box for overhangs (italics, ClearType fringes).
+  const int pad = 2 + fragment.font.pixel_size / 4;
+  const IntRect box = Round(fragment.x, fragment.y, fragment.width, fragment.height);
+  const IntRect area = IntRect{box.left - pad, box.top - pad, box.right + pad, box.bottom + pad}.Intersect(clip);
+  if (area.Empty()) return;
+  const int width = area.right - area.left, height = area.bottom - area.top;
+  if (scratch_.width() < width || scratch_.height() < height) {
+    if (!scratch_.Resize(std::max(width, scratch_.width()), std::max(height, scratch_.height()))) return;
+  }
+  // White on black: each channel of the result is that channel's coverage.
+  scratch_.Fill(0);
+  HDC dc = scratch_.dc();
+  HGDIOBJ old_font = SelectObject(dc, fonts_->Get(fragment.font));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  SetTextAlign(dc, TA_TOP | TA_LEFT);
+  ExtTextOutW(dc, box.left - area.left, box.top - area.top, 0, nullptr, fragment.text.c_str(),
+              static_cast<UINT>(fragment.text.size()), nullptr);
+  GdiFlush();
+  SelectObject(dc, old_font);
+  const uint32_t color_alpha = style.color.a;
+  for (int y = 0; y < height; ++y) {
+    const uint32_t* source = scratch_.pixels() + static_cast<size_t>(y) * scratch_.width();
+    uint32_t* row = target_->pixels() + static_cast<size_t>(y + area.top) * target_->width() + area.left;
+    for (int x = 0; x < width; ++x) {
+      const uint32_t coverage = source[x] & 0xFFFFFF;
+      if (!coverage) continue;
+      uint32_t cr = (coverage >> 16) & 0xFF, cg = (coverage >> 8) & 0xFF, cb = coverage & 0xFF;
+      if (!options_.subpixel_text) cr = cg = cb = std::max({cr, cg, cb});
+      const uint32_t ca = std::max({cr, cg, cb});
+      const uint32_t d = row[x];
+      auto blend = [&](uint32_t channel_color, uint32_t cover, int shift) {
+        const uint32_t a = cover * color_alpha / 255;
+        const uint32_t dst = (d >> shift) & 0xFF;
+        return std::min<uint32_t>(255, (channel_color * a + 127) / 255 + (dst * (255 - a) + 127) / 255);
+      };
+      const uint32_t a = ca * color_alpha / 255;
+      const uint32_t out_a = std::min<uint32_t>(255, a + ((d >> 24) * (255 - a) + 127) / 255);
+      row[x] = (out_a << 24) | (blend(style.color.r, cr, 16) << 16) | (blend(style.color.g, cg, 8) << 8) |
+               blend(style.color.b, cb, 0);
+    }
+  }
+}
+
+void Painter::PaintBox(const LayoutBox* box, const IntRect& clip, int depth) {
+  const ComputedStyle& style = *box->style;
+  if (style.visible) PaintBackgroundAndBorders(box, clip);
+  IntRect inner_clip = clip;
+  if (style.overflow_hidden) {
+    inner_clip = clip.Intersect(Round(box->x + box->border[3], box->y + box->border[0],
+                                      box->width - box->border[1] - box->border[3],
+                                      box->height - box->border[0] - box->border[2]));
+  }
+  for (const TextFragment& fragment : box->text) {
+    if (!fragment.style->visible) continue;
+    for (const Node* decorated : fragment.decorated) {
+      if (decorated->style) {
+        FillRect(Round(fragment.x, fragment.y, fragment.width, fragment.height), inner_clip,
+                 Premultiply(decorated->style->background));
+      }
+    }
+    PaintText(fragment, inner_clip);
+  }
+  if (depth < 256) {
+    for (const auto& child : box->children) PaintBox(child.get(), inner_clip, depth + 1);
+  }
+  if (box->node && (box->node->state & kStateFocus) && style.visible) PaintFocusRing(box, clip);
+}
+
+}  // namespace
+
+void PaintDocument(const LayoutBox* root, const PaintOptions& options, FontCache* fonts,
+                   PixelBuffer* target) {
+  if (!root || !target->pixels()) return;
+  GdiFlush();
+  Painter painter(options, fonts, target);
+  painter.PaintBox(root, IntRect{0, 0, target->width(), target->height()}, 0);
+  GdiFlush();
+}
+
+}  // namespace sciter_engine

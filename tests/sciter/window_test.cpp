@@ -1,0 +1,386 @@
+// sciter.dll through its API in real windows (under Xvfb): loading a page into a layered
+// popup, the content size, the host callback, SciterCall, view.NAME calls to the attached
+// handler, mouse clicks, Tab / Enter / Space / Escape, timers and script errors.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sciter/sciter_api.h"
+#include "sciter/sciter_test_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using sciter_testing::PagePath;
+using sciter_testing::PageUrl;
+
+const ISciterAPI* Api() {
+  static const ISciterAPI* api = [] {
+    HMODULE module = LoadLibraryW((testing_support::OutsideFolder() + L"\\sciter.dll").c_str());
+    if (!module) return static_cast<const ISciterAPI*>(nullptr);
+    auto entry = reinterpret_cast<SciterAPI_ptr>(reinterpret_cast<void*>(GetProcAddress(module, "SciterAPI")));
+    return entry ? static_cast<const ISciterAPI*>(entry()) : nullptr;
+  }();
+  return api;
+}
+
+std::wstring StringOf(const SCITER_VALUE& value) {
+  LPCWSTR chars = nullptr;
+  UINT length = 0;
+  if (Api()->ValueStringData(&value, &chars, &length) != HV_OK) return L"<not a string>";
+  return std::wstring(chars, length);
+}
+
+struct HostCall {
+  std::string name;
+  std::vector<std::wstring> args;  // strings as they are, maps as their "buttonID"
+};
+
+// A window host as Palisk's is: layered popup, engine options, debug output, host callback
+// and one event handler for everything.
+class TestWindow {
+ public:
+  explicit TestWindow(DWORD ex_style = WS_EX_LAYERED) {
+    static const ATOM atom = [] {
+      WNDCLASSEXW wc = {};
+      wc.cbSize = sizeof(wc);
+      wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+      wc.lpfnWndProc = WndProc;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"sciter-test-window";
+      return RegisterClassExW(&wc);
+    }();
+    EXPECT_NE(atom, 0);
+    hwnd_ = CreateWindowExW(ex_style, L"sciter-test-window", L"test", WS_POPUP, 100, 100, 0, 0,
+                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!hwnd_) return;
+    const ISciterAPI* api = Api();
+    api->SciterSetOption(nullptr, SCITER_SET_SCRIPT_RUNTIME_FEATURES, ALLOW_FILE_IO | ALLOW_EVAL | ALLOW_SYSINFO);
+    api->SciterSetOption(hwnd_, SCITER_ALPHA_WINDOW, 1);
+    api->SciterSetOption(hwnd_, SCITER_SET_DEBUG_MODE, 0);
+    api->SciterSetOption(hwnd_, SCITER_SET_FONT_SMOOTHING, 3);
+    api->SciterSetupDebugOutput(hwnd_, this, Debug);
+    api->SciterSetCallback(hwnd_, Callback, this);
+    api->SciterWindowAttachEventHandler(hwnd_, ElementProc, this, HANDLE_ALL);
+  }
+  ~TestWindow() {
+    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  }
+
+  HWND hwnd() const { return hwnd_; }
+  bool Load(const std::wstring& page) { return Api()->SciterLoadFile(hwnd_, PageUrl(page).c_str()) != FALSE; }
+
+  SIZE ContentSize() {
+    HELEMENT root = nullptr;
+    SIZE size = {-1, -1};
+    EXPECT_EQ(Api()->SciterGetRootElement(hwnd_, &root), SCDOM_OK);
+    POINT position;
+    RECT view;
+    EXPECT_EQ(Api()->SciterGetScrollInfo(root, &position, &view, &size), SCDOM_OK);
+    return size;
+  }
+
+  // Dispatches messages until `done` says so or `milliseconds` have passed.
+  bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 3000) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    while (!done()) {
+      if (GetTickCount64() > end) return false;
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+  }
+  void Pump(DWORD milliseconds) { PumpUntil([] { return false; }, milliseconds); }
+
+  const HostCall* FindCall(const std::string& name) const {
+    for (const HostCall& call : calls_) {
+      if (call.name == name) return &call;
+    }
+    return nullptr;
+  }
+  const std::vector<UINT>& notifications() const { return notifications_; }
+  const std::vector<std::wstring>& loaded() const { return loaded_; }
+  sciter_testing::DiagnosticRecorder& diagnostics() { return diagnostics_; }
+  void set_discard(const std::wstring& suffix) { discard_suffix_ = suffix; }
+
+  void Click(int x, int y) {
+    const LPARAM at = MAKELPARAM(x, y);
+    PostMessageW(hwnd_, WM_MOUSEMOVE, 0, at);
+    PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(hwnd_, WM_LBUTTONUP, 0, at);
+  }
+  void Key(WPARAM key) {
+    PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
+    PostMessageW(hwnd_, WM_KEYUP, key, 0xC0000001);
+  }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    BOOL handled = FALSE;
+    const LRESULT result = Api()->SciterProcND(hwnd, msg, wparam, lparam, &handled);
+    return handled ? result : DefWindowProcW(hwnd, msg, wparam, lparam);
+  }
+  static void Debug(LPVOID param, UINT subsystem, UINT severity, LPCWSTR text, UINT length) {
+    static_cast<TestWindow*>(param)->diagnostics_.Sink()(subsystem, severity, std::wstring(text, length));
+  }
+  static UINT Callback(SCITER_CALLBACK_NOTIFICATION* notification, LPVOID param) {
+    TestWindow* self = static_cast<TestWindow*>(param);
+    self->notifications_.push_back(notification->code);
+    if (notification->code == SC_LOAD_DATA) {
+      const std::wstring uri = reinterpret_cast<SCN_LOAD_DATA*>(notification)->uri;
+      self->loaded_.push_back(uri);
+      const std::wstring& suffix = self->discard_suffix_;
+      if (!suffix.empty() && uri.size() >= suffix.size() && uri.compare(uri.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return LOAD_DISCARD;
+      }
+    }
+    return 0;
+  }
+  static BOOL ElementProc(LPVOID tag, HELEMENT, UINT group, LPVOID params) {
+    if (group != HANDLE_SCRIPTING_METHOD_CALL) return FALSE;
+    TestWindow* self = static_cast<TestWindow*>(tag);
+    auto* call = static_cast<SCRIPTING_METHOD_PARAMS*>(params);
+    HostCall recorded{call->name, {}};
+    for (UINT i = 0; i < call->argc; ++i) {
+      UINT type = 0;
+      Api()->ValueType(&call->argv[i], &type);
+      if (type == T_MAP) {
+        SCITER_VALUE key, value;
+        Api()->ValueInit(&key);
+        Api()->ValueInit(&value);
+        Api()->ValueStringDataSet(&key, L"buttonID", 8);
+        Api()->ValueGetValueOfKey(&call->argv[i], &key, &value);
+        recorded.args.push_back(StringOf(value));
+        Api()->ValueClear(&key);
+        Api()->ValueClear(&value);
+      } else if (type == T_INT) {
+        INT number = 0;
+        Api()->ValueIntData(&call->argv[i], &number);
+        recorded.args.push_back(std::to_wstring(number));
+      } else {
+        recorded.args.push_back(StringOf(call->argv[i]));
+      }
+    }
+    self->calls_.push_back(recorded);
+    if (recorded.name == "translate" && call->argc == 1) {
+      const std::wstring translated = L"T:" + recorded.args[0];
+      Api()->ValueStringDataSet(&call->result, translated.c_str(), static_cast<UINT>(translated.size()));
+      return TRUE;
+    }
+    if (recorded.name == "nosuchfunction") return FALSE;
+    Api()->ValueIntDataSet(&call->result, 0);
+    return TRUE;
+  }
+
+  HWND hwnd_ = nullptr;
+  std::vector<HostCall> calls_;
+  std::vector<UINT> notifications_;
+  std::vector<std::wstring> loaded_;
+  std::wstring discard_suffix_;
+  sciter_testing::DiagnosticRecorder diagnostics_;
+};
+
+float DisplayScale() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi / 96.0f;
+}
+
+// A value holder for SciterCall arguments and results.
+class ScopedValue {
+ public:
+  ScopedValue() { Api()->ValueInit(&value_); }
+  explicit ScopedValue(const std::wstring& text) : ScopedValue() {
+    Api()->ValueStringDataSet(&value_, text.c_str(), static_cast<UINT>(text.size()));
+  }
+  ~ScopedValue() { Api()->ValueClear(&value_); }
+  SCITER_VALUE* get() { return &value_; }
+
+ private:
+  SCITER_VALUE value_;
+};
+
+// [{displayText, buttonID}, ...] as the popup host builds it.
+void MakeButtons(const std::vector<std::pair<std::wstring, std::wstring>>& buttons, SCITER_VALUE* list) {
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    ScopedValue map, text_key(L"displayText"), id_key(L"buttonID"), text(buttons[i].first), id(buttons[i].second);
+    Api()->ValueSetValueToKey(map.get(), text_key.get(), text.get());
+    Api()->ValueSetValueToKey(map.get(), id_key.get(), id.get());
+    Api()->ValueNthElementValueSet(list, static_cast<INT>(i), map.get());
+  }
+}
+
+class SciterWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(Api(), nullptr) << "sciter.dll or its SciterAPI export is missing"; }
+
+  // Loads the popup page with Yes / No buttons.
+  void LoadPopup(TestWindow* window) {
+    ASSERT_NE(window->hwnd(), nullptr);
+    ASSERT_TRUE(window->Load(L"popup_like.html")) << window->diagnostics().Dump();
+    ScopedValue list, result;
+    MakeButtons({{L"Yes", L"_LSYesLS_"}, {L"No", L"_LSNoLS_"}}, list.get());
+    ASSERT_TRUE(Api()->SciterCall(window->hwnd(), "GenericPopup.setButtons", 1, list.get(), result.get()));
+    INT count = 0;
+    EXPECT_EQ(Api()->ValueIntData(result.get(), &count), HV_OK);
+    EXPECT_EQ(count, 2);
+    ShowWindow(window->hwnd(), SW_SHOWNOACTIVATE);
+    SendMessageW(window->hwnd(), RegisterWindowMessageW(L"SciterUpdateLayered"), 0, 0);
+  }
+
+  POINT ButtonCenter(TestWindow* window, int index) {
+    ScopedValue arg, result, x_key(L"x"), y_key(L"y"), x, y;
+    Api()->ValueIntDataSet(arg.get(), index);
+    EXPECT_TRUE(Api()->SciterCall(window->hwnd(), "buttonCenter", 1, arg.get(), result.get()));
+    Api()->ValueGetValueOfKey(result.get(), x_key.get(), x.get());
+    Api()->ValueGetValueOfKey(result.get(), y_key.get(), y.get());
+    INT px = -1, py = -1;
+    Api()->ValueIntData(x.get(), &px);
+    Api()->ValueIntData(y.get(), &py);
+    const float scale = DisplayScale();
+    return POINT{static_cast<LONG>(px * scale), static_cast<LONG>(py * scale)};
+  }
+};
+
+TEST_F(SciterWindowTest, PopupPageLoadsWithTheBodySizeAsContentSize) {
+  TestWindow window;
+  LoadPopup(&window);
+  const SIZE size = window.ContentSize();
+  const float scale = DisplayScale();
+  EXPECT_EQ(size.cx, static_cast<LONG>(400 * scale + 0.5f));
+  EXPECT_EQ(size.cy, static_cast<LONG>(180 * scale + 0.5f));
+  EXPECT_EQ(window.diagnostics().Count(OT_DOM, OS_WARNING), 0u) << window.diagnostics().Dump();
+  EXPECT_EQ(window.diagnostics().Count(OT_CSS, OS_WARNING), 0u) << window.diagnostics().Dump();
+  EXPECT_EQ(window.diagnostics().Count(OT_TIS, OS_WARNING), 0u) << window.diagnostics().Dump();
+}
+
+TEST_F(SciterWindowTest, HostCallbackSeesThePageAndEveryLinkedFile) {
+  TestWindow window;
+  LoadPopup(&window);
+  ASSERT_EQ(window.loaded().size(), 3u);
+  EXPECT_NE(window.loaded()[0].find(L"popup_like.html"), std::wstring::npos);
+  EXPECT_NE(window.loaded()[1].find(L"popup_like.css"), std::wstring::npos);
+  EXPECT_NE(window.loaded()[2].find(L"popup_like.js"), std::wstring::npos);
+  size_t data_loaded = 0;
+  for (UINT code : window.notifications()) data_loaded += code == SC_DATA_LOADED;
+  EXPECT_EQ(data_loaded, 3u);
+}
+
+TEST_F(SciterWindowTest, StyleSheetTheHostDiscardsIsNotApplied) {
+  TestWindow window;
+  window.set_discard(L"popup_like.css");
+  ASSERT_TRUE(window.Load(L"popup_like.html"));
+  // Without its style sheet the body has no fixed size: the content is the text's size.
+  const SIZE size = window.ContentSize();
+  EXPECT_NE(size.cx, static_cast<LONG>(400 * DisplayScale() + 0.5f));
+  EXPECT_GT(size.cy, 0);
+}
+
+TEST_F(SciterWindowTest, MissingPageIsRefusedWithADiagnostic) {
+  TestWindow window;
+  EXPECT_FALSE(window.Load(L"no_such_page.html"));
+  EXPECT_GE(window.diagnostics().Count(OT_DOM, OS_ERROR), 1u);
+  EXPECT_FALSE(Api()->SciterLoadFile(window.hwnd(), L"http://example.com/page.html"));
+}
+
+TEST_F(SciterWindowTest, SciterCallReachesDottedFunctionsAndReturnsTheirResult) {
+  TestWindow window;
+  LoadPopup(&window);
+  ScopedValue title(L"Palisk setup"), result;
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "GenericPopup.setTitle", 1, title.get(), result.get()));
+  EXPECT_EQ(StringOf(*result.get()), L"title:Palisk setup");
+  EXPECT_FALSE(Api()->SciterCall(window.hwnd(), "GenericPopup.noSuchFunction", 1, title.get(), result.get()));
+  EXPECT_FALSE(Api()->SciterCall(window.hwnd(), "NoSuchObject.setTitle", 1, title.get(), result.get()));
+}
+
+TEST_F(SciterWindowTest, ClickOnASecondButtonCallsTheHostAndClosesTheWindow) {
+  TestWindow window;
+  LoadPopup(&window);
+  const POINT center = ButtonCenter(&window, 1);
+  window.Click(center.x, center.y);
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); })) << window.diagnostics().Dump();
+  const HostCall* call = window.FindCall("onButtonPressed");
+  ASSERT_NE(call, nullptr);
+  ASSERT_EQ(call->args.size(), 1u);
+  EXPECT_EQ(call->args[0], L"_LSNoLS_");
+  size_t destroyed = 0;
+  for (UINT code : window.notifications()) destroyed += code == SC_ENGINE_DESTROYED;
+  EXPECT_EQ(destroyed, 1u);
+}
+
+TEST_F(SciterWindowTest, ClickOutsideTheButtonsDoesNothing) {
+  TestWindow window;
+  LoadPopup(&window);
+  window.Click(5, 5);
+  window.Pump(200);
+  EXPECT_TRUE(IsWindow(window.hwnd()));
+  EXPECT_EQ(window.FindCall("onButtonPressed"), nullptr);
+}
+
+TEST_F(SciterWindowTest, TabThenEnterActivatesTheFirstButton) {
+  TestWindow window;
+  LoadPopup(&window);
+  window.Key(VK_TAB);
+  window.Key(VK_RETURN);
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  const HostCall* call = window.FindCall("onButtonPressed");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args[0], L"_LSYesLS_");
+}
+
+TEST_F(SciterWindowTest, TabTwiceThenSpaceActivatesTheSecondButton) {
+  TestWindow window;
+  LoadPopup(&window);
+  window.Key(VK_TAB);
+  window.Key(VK_TAB);
+  window.Key(VK_SPACE);
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  const HostCall* call = window.FindCall("onButtonPressed");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args[0], L"_LSNoLS_");
+}
+
+TEST_F(SciterWindowTest, EscapeReachesThePageKeyHandler) {
+  TestWindow window;
+  LoadPopup(&window);
+  window.Key(VK_ESCAPE);
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  const HostCall* call = window.FindCall("onButtonPressed");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args[0], L"escape");
+}
+
+TEST_F(SciterWindowTest, TimersFireAndCanBeCancelled) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"timers.html"));
+  ASSERT_TRUE(window.PumpUntil([&] { return window.FindCall("intervalDone") && window.FindCall("timeoutFired"); }))
+      << window.diagnostics().Dump();
+  EXPECT_EQ(window.FindCall("intervalDone")->args, std::vector<std::wstring>{L"3"});
+  EXPECT_EQ(window.FindCall("timeoutFired")->args, (std::vector<std::wstring>{L"first", L"2"}));
+  window.Pump(100);
+  EXPECT_EQ(window.FindCall("cancelledFired"), nullptr);
+}
+
+TEST_F(SciterWindowTest, ScriptErrorsReachTheDebugOutputAndLaterScriptsStillRun) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"script_errors.html"));
+  auto& diagnostics = window.diagnostics();
+  EXPECT_TRUE(diagnostics.Contains(OT_TIS, L"script_syntax_error.js(3)")) << diagnostics.Dump();
+  EXPECT_TRUE(diagnostics.Contains(OT_TIS, L"undefinedFunctionCall")) << diagnostics.Dump();
+  EXPECT_TRUE(diagnostics.Contains(OT_TIS, L"view.nosuchfunction: no such host function")) << diagnostics.Dump();
+  EXPECT_GE(diagnostics.Count(OT_TIS, OS_ERROR), 3u);
+  const HostCall* call = window.FindCall("afterErrors");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args[0], L"yes");
+}
+
+}  // namespace
