@@ -148,7 +148,8 @@ TEST_F(ProgressScreen, CancelNoLetsTheHeldDownloadGoOnThenYesCancels) {
       question = gui_testing::FindHostWindow(screen.Handle());
       return question != nullptr && IsWindowVisible(question);
     })) << "the quit question is owned by the progress window";
-    EXPECT_FALSE(IsWindowEnabled(screen.Handle()));
+    // The question disables its parent once its loop runs, right after it is shown.
+    EXPECT_TRUE(WaitFor([&] { return !IsWindowEnabled(screen.Handle()); }));
     // The download thread's next question waits for the answer.
     std::atomic<int> answer{1};
     std::thread download([&] { answer = screen.QueryCancel(); });
