@@ -43,12 +43,17 @@ int CDownloaderInterface::QueryCancel() {
 bool CDownloaderInterface::IsCancelled() { return m_cancelled.load(); }
 
 ScriptValue CDownloaderInterface::onCancel() {
+  // Input posted to the window while the question is open still reaches the page: one
+  // question at a time, or an inner answer would let the download go on under the outer one.
+  if (m_questionOpen) return ScriptValue::FromInt(m_cancelled.load() ? 1 : 0);
+  m_questionOpen = true;
   ResetEvent(m_questionDone.Get());  // the download thread holds at its next question
   ov::StringT question;
   Glossel()->Translate(question, L"_LSAre you sure you want to quit?LS_", L"palisk");
   const int answer = ov::gui::ShowMessageBox(question.c_str(), m_productTitle, kQuitQuestionType, Handle());
   if (answer == IDYES) m_cancelled.store(true);
   SetEvent(m_questionDone.Get());
+  m_questionOpen = false;
   return ScriptValue::FromInt(m_cancelled.load() ? 1 : 0);
 }
 

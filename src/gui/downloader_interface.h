@@ -59,4 +59,5 @@ class CDownloaderInterface : public ov::gui::Window,
   ov::ScopedHandle m_questionDone;  // manual reset; reset while the quit question is open
   std::atomic<bool> m_cancelled{false};
   DownloadStatus::IManager* m_manager;
+  bool m_questionOpen = false;  // UI thread only
 };

@@ -150,6 +150,13 @@ TEST_F(ProgressScreen, CancelNoLetsTheHeldDownloadGoOnThenYesCancels) {
     })) << "the quit question is owned by the progress window";
     // The question disables its parent once its loop runs, right after it is shown.
     EXPECT_TRUE(WaitFor([&] { return !IsWindowEnabled(screen.Handle()); }));
+    // A click that still reaches the disabled window opens no second question.
+    gui_testing::Click(screen.Handle(), cancel.x, cancel.y);
+    std::atomic<bool> clickHandled{false};
+    ASSERT_TRUE(screen.PostCall([&] { clickHandled = true; }));  // queued behind the click
+    ASSERT_TRUE(WaitFor([&] { return clickHandled.load(); }));
+    Sleep(200);
+    EXPECT_EQ(2, gui_testing::CountHostWindows()) << "the screen and one question";
     // The download thread's next question waits for the answer.
     std::atomic<int> answer{1};
     std::thread download([&] { answer = screen.QueryCancel(); });
