@@ -151,6 +151,46 @@ TEST_P(LayoutTest, PageWithoutAWidthShrinksToItsWidestLine) {
   EXPECT_EQ(wide.content_width, 700);
 }
 
+TEST_P(LayoutTest, AbsoluteBoxesSitAtTheirOffsetsInsideThePositionedAncestor) {
+  Lay(std::wstring(kBase) +
+      L"<body><div id=frame style='position: relative; width: 400px; height: 200px; border: 1px solid black'>"
+      L"<div id=flow style='height: 20px'></div>"
+      L"<div id=buttons style='position: absolute; right: 10px; bottom: 10px; width: 100px; height: 30px'></div>"
+      L"<div id=stretch style='position: absolute; left: 5px; right: 5px; top: 50px; height: 10px'></div>"
+      L"<div id=after style='height: 20px'></div></div>"
+      L"<div id=rel style='position: relative; left: 10px; top: 5px; height: 10px'></div></body>");
+  const float border = std::max(1.0f, std::floor(Px(1) + 0.5f));
+  EXPECT_FLOAT_EQ(Box(L"buttons").x, border + Px(400 - 10 - 100));
+  EXPECT_FLOAT_EQ(Box(L"buttons").y, border + Px(200 - 10 - 30));
+  EXPECT_FLOAT_EQ(Box(L"stretch").x, border + Px(5));
+  EXPECT_FLOAT_EQ(Box(L"stretch").width, Px(390));
+  EXPECT_FLOAT_EQ(Box(L"stretch").y, border + Px(50));
+  EXPECT_FLOAT_EQ(Box(L"after").y, border + Px(20)) << "positioned boxes take no room in the flow";
+  EXPECT_FLOAT_EQ(Box(L"frame").height, Px(200) + 2 * border);
+  EXPECT_FLOAT_EQ(Box(L"rel").x, Px(10));
+  EXPECT_FLOAT_EQ(Box(L"rel").y, Px(200) + 2 * border + Px(5));
+}
+
+// The fragments of `text` anywhere in the box tree.
+const TextFragment* FindText(const LayoutBox* box, const std::wstring& text) {
+  for (const TextFragment& fragment : box->text) {
+    if (fragment.text == text) return &fragment;
+  }
+  for (const auto& child : box->children) {
+    if (const TextFragment* found = FindText(child.get(), text)) return found;
+  }
+  return nullptr;
+}
+
+TEST_P(LayoutTest, ButtonLabelsAreCentredInTallButtons) {
+  const LayoutResult& result = Lay(std::wstring(kBase) + L"<body><button id=b style='width: 120px; height: 40px'>Label</button></body>");
+  const TextFragment* label = FindText(result.root.get(), L"Label");
+  ASSERT_NE(label, nullptr);
+  const NodeGeometry& button = Box(L"b");
+  EXPECT_NEAR(label->y + label->height / 2, button.y + button.height / 2, 1.0f);
+  EXPECT_NEAR(label->x + label->width / 2, button.x + button.width / 2, 1.0f);
+}
+
 INSTANTIATE_TEST_SUITE_P(Dpi, LayoutTest, ::testing::Values(1.0f, 1.5f),
                          [](const ::testing::TestParamInfo<float>& info) {
                            return info.param == 1.0f ? std::string("At96Dpi") : std::string("At144Dpi");

@@ -189,6 +189,18 @@ TEST_F(StyleTest, BrokenRulesAreDroppedAndTheRestStillApplies) {
   EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"block is not closed")) << diagnostics_.Dump();
 }
 
+TEST_F(StyleTest, PositionAndOffsets) {
+  Style(L"#a { position: absolute; right: 10px; bottom: 2em } #b { position: sticky; top: x }", L"<span id=a>x</span><div id=b>y</div>");
+  EXPECT_EQ(Of(L"a").position, Position::kAbsolute);
+  EXPECT_EQ(Of(L"a").display, Display::kBlock) << "positioned elements are blocks";
+  EXPECT_FLOAT_EQ(Of(L"a").offsets[1].value, 10.0f);
+  EXPECT_FLOAT_EQ(Of(L"a").offsets[2].value, 32.0f);
+  EXPECT_TRUE(Of(L"a").offsets[0].IsAuto());
+  EXPECT_EQ(Of(L"b").position, Position::kStatic);
+  EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"bad value 'sticky' for position")) << diagnostics_.Dump();
+  EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"bad value 'x' for top")) << diagnostics_.Dump();
+}
+
 TEST_F(StyleTest, InlineStyleTextIsEditedPropertyByProperty) {
   std::wstring style = SetInlineStyleProperty(L"color: red; width: 10px", L"width", L"40%");
   EXPECT_EQ(GetInlineStyleProperty(style, L"width"), L"40%");

@@ -717,8 +717,12 @@ class DeclarationParser {
         return true;
       }
     }
-    if (n == L"position" || n == L"top" || n == L"left" || n == L"right" || n == L"bottom" ||
-        n == L"float" || n == L"clear") {
+    if (n == L"position") return Keyword(value, {L"static", L"relative", L"absolute", L"fixed"}, Property::kPosition);
+    if (n == L"top") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kTop);
+    if (n == L"right") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kRight);
+    if (n == L"bottom") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kBottom);
+    if (n == L"left") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kLeft);
+    if (n == L"float" || n == L"clear") {
       known_ = true;
       Report(sink_, OT_CSS, OS_WARNING, source_ + L": " + n + L" is not supported; laid out in normal flow");
       return true;

@@ -41,6 +41,7 @@ enum class Property {
   kOverflow, kBoxSizing, kVisibility,
   kFlexDirection, kJustifyContent, kAlignItems, kGap, kFlexGrow,
   kBehavior,
+  kPosition, kTop, kRight, kBottom, kLeft,
   kCount
 };
 

@@ -253,6 +253,15 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
       case Property::kGap: style->gap = Resolve(v.length, font_size); break;
       case Property::kFlexGrow: style->flex_grow = v.number; break;
       case Property::kBehavior: style->behavior = v.text; break;
+      case Property::kPosition:
+        if (v.text == L"relative") style->position = Position::kRelative;
+        else if (v.text == L"absolute") style->position = Position::kAbsolute;
+        else if (v.text == L"fixed") style->position = Position::kFixed;
+        else style->position = Position::kStatic;
+        break;
+      case Property::kTop: case Property::kRight: case Property::kBottom: case Property::kLeft:
+        style->offsets[p - static_cast<int>(Property::kTop)] = ToPx(v.length, font_size);
+        break;
       case Property::kCount: break;
     }
   }
@@ -263,6 +272,8 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   }
   // The root and floats never flow inline; an inline element inside a flex row is an item.
   if (!parent && style->display == Display::kInline) style->display = Display::kBlock;
+  // Positioned out of the flow, an element is laid out as a block.
+  if (style->OutOfFlow() && style->display == Display::kInline) style->display = Display::kBlock;
   return style;
 }
 

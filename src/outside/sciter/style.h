@@ -18,6 +18,7 @@ enum class Display { kNone, kBlock, kInline, kInlineBlock, kFlex };
 enum class TextAlign { kLeft, kRight, kCenter };
 enum class Justify { kStart, kEnd, kCenter, kSpaceBetween, kSpaceAround };
 enum class AlignItems { kStretch, kStart, kEnd, kCenter };
+enum class Position { kStatic, kRelative, kAbsolute, kFixed };
 
 struct ComputedStyle {
   Display display = Display::kInline;
@@ -51,6 +52,10 @@ struct ComputedStyle {
   float gap = 0;
   float flex_grow = 0;
   std::wstring behavior;
+  Position position = Position::kStatic;
+  Length offsets[4] = {{0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}};  // top right bottom left
+
+  bool OutOfFlow() const { return position == Position::kAbsolute || position == Position::kFixed; }
 };
 
 // The engine's defaults (what a page without style sheets looks like).
