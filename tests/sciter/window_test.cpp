@@ -134,9 +134,23 @@ class TestWindow {
   static UINT Callback(SCITER_CALLBACK_NOTIFICATION* notification, LPVOID param) {
     TestWindow* self = static_cast<TestWindow*>(param);
     self->notifications_.push_back(notification->code);
+    if (notification->code == SC_ATTACH_BEHAVIOR) {
+      auto* attach = reinterpret_cast<SCN_ATTACH_BEHAVIOR*>(notification);
+      self->behaviors_.push_back(attach->behaviorName);
+      attach->elementProc = BehaviorProc;
+      attach->elementTag = self;
+      return 1;
+    }
     if (notification->code == SC_LOAD_DATA) {
       const std::wstring uri = reinterpret_cast<SCN_LOAD_DATA*>(notification)->uri;
       self->loaded_.push_back(uri);
+      static const char kSupplied[] = "html, body { margin: 0 } body { width: 123px; height: 45px }";
+      if (uri.find(L"virtual/supplied.css") != std::wstring::npos) {
+        auto* load = reinterpret_cast<SCN_LOAD_DATA*>(notification);
+        load->outData = reinterpret_cast<const BYTE*>(kSupplied);
+        load->outDataSize = sizeof(kSupplied) - 1;
+        return LOAD_OK;
+      }
       const std::wstring& suffix = self->discard_suffix_;
       if (!suffix.empty() && uri.size() >= suffix.size() && uri.compare(uri.size() - suffix.size(), suffix.size(), suffix) == 0) {
         return LOAD_DISCARD;
@@ -180,6 +194,20 @@ class TestWindow {
     return TRUE;
   }
 
+  static BOOL BehaviorProc(LPVOID tag, HELEMENT, UINT group, LPVOID params) {
+    if (group == HANDLE_INITIALIZATION) {
+      static_cast<TestWindow*>(tag)->behavior_events_.push_back(static_cast<INITIALIZATION_PARAMS*>(params)->cmd);
+    }
+    return FALSE;
+  }
+
+ public:
+  const std::vector<std::string>& behaviors() const { return behaviors_; }
+  const std::vector<UINT>& behavior_events() const { return behavior_events_; }
+
+ private:
+  std::vector<std::string> behaviors_;
+  std::vector<UINT> behavior_events_;
   HWND hwnd_ = nullptr;
   std::vector<HostCall> calls_;
   std::vector<UINT> notifications_;
@@ -217,6 +245,16 @@ void MakeButtons(const std::vector<std::pair<std::wstring, std::wstring>>& butto
     Api()->ValueSetValueToKey(map.get(), id_key.get(), id.get());
     Api()->ValueNthElementValueSet(list, static_cast<INT>(i), map.get());
   }
+}
+
+// The text a global script function of the window's page returns.
+std::wstring CallForText(HWND hwnd, const char* function) {
+  SCITER_VALUE result;
+  Api()->ValueInit(&result);
+  std::wstring text = L"<call failed>";
+  if (Api()->SciterCall(hwnd, function, 0, nullptr, &result)) text = StringOf(result);
+  Api()->ValueClear(&result);
+  return text;
 }
 
 class SciterWindowTest : public ::testing::Test {
@@ -283,6 +321,15 @@ TEST_F(SciterWindowTest, StyleSheetTheHostDiscardsIsNotApplied) {
   const SIZE size = window.ContentSize();
   EXPECT_NE(size.cx, static_cast<LONG>(400 * DisplayScale() + 0.5f));
   EXPECT_GT(size.cy, 0);
+}
+
+TEST_F(SciterWindowTest, HostCanSupplyAResourceItself) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"supplied.html")) << window.diagnostics().Dump();
+  const SIZE size = window.ContentSize();
+  EXPECT_EQ(size.cx, static_cast<LONG>(123 * DisplayScale() + 0.5f));
+  EXPECT_EQ(size.cy, static_cast<LONG>(45 * DisplayScale() + 0.5f));
+  EXPECT_EQ(window.diagnostics().Count(OT_DOM, OS_ERROR), 0u) << window.diagnostics().Dump();
 }
 
 TEST_F(SciterWindowTest, MissingPageIsRefusedWithADiagnostic) {
@@ -381,6 +428,106 @@ TEST_F(SciterWindowTest, ScriptErrorsReachTheDebugOutputAndLaterScriptsStillRun)
   const HostCall* call = window.FindCall("afterErrors");
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(call->args[0], L"yes");
+}
+
+TEST_F(SciterWindowTest, PageCallsTranslateWhileLoading) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html")) << window.diagnostics().Dump();
+  const HostCall* call = window.FindCall("translate");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args, std::vector<std::wstring>{L"_LSOKLS_"});
+  EXPECT_EQ(CallForText(window.hwnd(), "labelText"), L"T:_LSOKLS_");
+}
+
+TEST_F(SciterWindowTest, UnknownBehaviourIsOfferedToTheHostAndDetachedAtTheEnd) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  EXPECT_EQ(window.behaviors(), std::vector<std::string>{"progress-ring"});
+  EXPECT_EQ(window.behavior_events(), std::vector<UINT>{0});
+  DestroyWindow(window.hwnd());
+  EXPECT_EQ(window.behavior_events(), (std::vector<UINT>{0, 1}));
+}
+
+TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  SetWindowPos(window.hwnd(), nullptr, 0, 0, window.ContentSize().cx, window.ContentSize().cy, SWP_NOMOVE | SWP_NOZORDER);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
+  SCITER_VALUE center, x_key, x, y_key, y;
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueInit(v);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "hotCenter", 0, nullptr, &center));
+  Api()->ValueStringDataSet(&x_key, L"x", 1);
+  Api()->ValueStringDataSet(&y_key, L"y", 1);
+  Api()->ValueGetValueOfKey(&center, &x_key, &x);
+  Api()->ValueGetValueOfKey(&center, &y_key, &y);
+  INT px = 0, py = 0;
+  Api()->ValueIntData(&x, &px);
+  Api()->ValueIntData(&y, &py);
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueClear(v);
+  const float scale = DisplayScale();
+  PostMessageW(window.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<int>(px * scale), static_cast<int>(py * scale)));
+  window.Pump(100);
+  EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"hot");
+  PostMessageW(window.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+  window.Pump(100);
+  EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
+}
+
+TEST_F(SciterWindowTest, WindowWithoutLayeringPaintsInWmPaint) {
+  TestWindow window(0);
+  Api()->SciterSetOption(window.hwnd(), SCITER_ALPHA_WINDOW, 0);
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, 10, 10, size.cx, size.cy, SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  UpdateWindow(window.hwnd());
+  window.Pump(200);
+  HDC dc = GetDC(window.hwnd());
+  const COLORREF body = GetPixel(dc, size.cx - 5, size.cy - 5);
+  const COLORREF hot = GetPixel(dc, static_cast<int>(20 * DisplayScale()), static_cast<int>(45 * DisplayScale()));
+  ReleaseDC(window.hwnd(), dc);
+  EXPECT_EQ(body, RGB(0x20, 0x40, 0xC0));
+  EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
+}
+
+TEST_F(SciterWindowTest, OptionsAreCheckedAndUnknownOnesRefused) {
+  TestWindow window;
+  EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), 999, 1));
+  EXPECT_FALSE(Api()->SciterSetOption(nullptr, 999, 1));
+  EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_FONT_SMOOTHING, 7));
+  EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_SCRIPT_RUNTIME_FEATURES, 0xD)) << "process-wide only";
+  EXPECT_TRUE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_FONT_SMOOTHING, 2));
+  EXPECT_TRUE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_DEBUG_MODE, 1));
+  EXPECT_FALSE(Api()->SciterSetOption(reinterpret_cast<HWND>(0x5C1), SCITER_ALPHA_WINDOW, 1)) << "not a window";
+  HELEMENT root = reinterpret_cast<HELEMENT>(0x1);
+  EXPECT_EQ(Api()->SciterGetRootElement(window.hwnd(), &root), static_cast<UINT>(SCDOM_OPERATION_FAILED)) << "nothing loaded";
+  EXPECT_EQ(root, nullptr);
+  SIZE size;
+  EXPECT_EQ(Api()->SciterGetScrollInfo(reinterpret_cast<HELEMENT>(0x1234), nullptr, nullptr, &size),
+            static_cast<UINT>(SCDOM_INVALID_HANDLE));
+  EXPECT_FALSE(Api()->SciterCall(window.hwnd(), "anything", 0, nullptr, nullptr));
+}
+
+std::vector<std::wstring>* g_process_wide = nullptr;
+void ProcessWideOutput(LPVOID, UINT, UINT, LPCWSTR text, UINT length) {
+  if (g_process_wide) g_process_wide->push_back(std::wstring(text, length));
+}
+
+TEST_F(SciterWindowTest, ProcessWideDebugOutputServesWindowsWithoutTheirOwn) {
+  std::vector<std::wstring> seen;
+  g_process_wide = &seen;
+  Api()->SciterSetupDebugOutput(nullptr, nullptr, ProcessWideOutput);
+  HWND hwnd = CreateWindowExW(0, L"sciter-test-window", L"bare", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_TRUE(Api()->SciterLoadFile(hwnd, PageUrl(L"script_errors.html").c_str()));
+  DestroyWindow(hwnd);
+  Api()->SciterSetupDebugOutput(nullptr, nullptr, nullptr);
+  g_process_wide = nullptr;
+  bool syntax_error = false;
+  for (const std::wstring& text : seen) syntax_error |= text.find(L"script_syntax_error.js(3)") != std::wstring::npos;
+  EXPECT_TRUE(syntax_error);
 }
 
 }  // namespace
