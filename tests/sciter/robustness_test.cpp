@@ -149,5 +149,35 @@ TEST(SciterRobustnessTest, BrokenScriptsAreReportedAndStopped) {
   EXPECT_EQ(sink.malformed(), 0u);
 }
 
+TEST(SciterRobustnessTest, TreesNestedDeeperThanTheParserAllowsStillLayOutAndPaint) {
+  struct QuietHost : ScriptHost {
+    bool CallHostFunction(const std::string&, const std::vector<Value>&, Value*) override { return false; }
+    void CloseView() override {}
+    void StartTimer(int, unsigned, bool) override {}
+    void StopTimer(int) override {}
+    void DocumentChanged() override {}
+    void SetFocus(Node*) override {}
+    Node* FocusedElement() override { return nullptr; }
+    float PixelRatio() override { return 1.0f; }
+    void UpdateLayoutNow() override {}
+  } host;
+  CountingSink sink;
+  Page page(sink.Sink(), ANTIALIASED_QUALITY);
+  page.Load(L"<body><div id=root></div></body>", L"C:\\deep\\page.html", nullptr);
+  ScriptEngine engine(&page.document(), &host, sink.Sink(), 0);
+  ASSERT_TRUE(engine.Run(L"var at = document.getElementById('root');"
+                         L"for (var i = 0; i < 20000; i++) {"
+                         L"  var e = document.createElement(i % 2 ? 'span' : 'div');"
+                         L"  e.textContent = 'level ' + i; at.appendChild(e); at = e; }",
+                         L"deep.js"));
+  const LayoutResult& layout = page.Layout(LayoutOptions());
+  EXPECT_GT(layout.content_height, 0);
+  PixelBuffer buffer;
+  ASSERT_TRUE(buffer.Resize(300, 300));
+  page.Paint(&buffer, PaintOptions());
+  EXPECT_NE(page.document().FindById(L"root")->TextContent().find(L"level 19999"), std::wstring::npos);
+  EXPECT_EQ(sink.malformed(), 0u);
+}
+
 }  // namespace
 }  // namespace sciter_engine

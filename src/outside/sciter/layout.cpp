@@ -104,7 +104,8 @@ class Layouter {
   FontSpec FontOf(const ComputedStyle& style) const {
     FontSpec spec;
     spec.family = style.font_family;
-    spec.pixel_size = std::max(1, static_cast<int>(std::lround(Scaled(style.font_size))));
+    // GDI draws any size, but glyphs taller than a screen only cost memory.
+    spec.pixel_size = std::min(2000, std::max(1, static_cast<int>(std::lround(Scaled(style.font_size)))));
     spec.weight = style.font_weight;
     spec.italic = style.italic;
     spec.underline = style.underline;
@@ -434,7 +435,8 @@ void Layouter::Collect(Node* node, float width, bool measure_only, int depth,
     if (!measure_only) Defer(node, NAN, NAN);
     return;
   }
-  if (Skipped(node)) return;
+  // Scripts can nest inline elements without limit; the stack cannot.
+  if (Skipped(node) || depth > kMaxLayoutDepth + 8) return;
   if (node->kind() == NodeKind::kText) {
     const ComputedStyle* style = StyleOf(node->parent);
     if (!style) return;
