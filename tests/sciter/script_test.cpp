@@ -174,6 +174,26 @@ TEST_F(ScriptTest, DomQueriesAndChanges) {
   EXPECT_EQ(Eval("document.body.tagName"), Value::String(L"BODY"));
 }
 
+TEST_F(ScriptTest, InnerHtmlParsesAndSerialisesMarkup) {
+  Start(L"<body><div id=row><span>old</span></div></body>");
+  ASSERT_TRUE(engine_->Run(L"document.getElementById('row').innerHTML = "
+                           L"'<button id=\"yes\" data-button-id=\"_LSYesLS_\">Yes &amp; go</button><b>x<br>y</b>';",
+                           L"html.js"))
+      << diagnostics_.Dump();
+  Node* row = document_.FindById(L"row");
+  ASSERT_EQ(row->ElementChildren().size(), 2u);
+  Node* yes = document_.FindById(L"yes");
+  ASSERT_NE(yes, nullptr);
+  EXPECT_EQ(yes->parent, row);
+  EXPECT_EQ(yes->TextContent(), L"Yes & go");
+  EXPECT_EQ(Eval("document.getElementById('yes').dataset.buttonId"), Value::String(L"_LSYesLS_"));
+  EXPECT_EQ(Eval("document.getElementById('row').innerHTML"),
+            Value::String(L"<button id=\"yes\" data-button-id=\"_LSYesLS_\">Yes &amp; go</button><b>x<br>y</b>"));
+  ASSERT_TRUE(engine_->Run(L"document.getElementById('row').innerHTML = '<p>unclosed <i>markup';", L"bad.js"));
+  EXPECT_EQ(document_.FindById(L"row")->TextContent(), L"unclosed markup");
+  EXPECT_GE(diagnostics_.Count(OT_DOM, OS_WARNING), 1u) << "the parser's warning reaches the page's diagnostics";
+}
+
 TEST_F(ScriptTest, BadDomUseIsAScriptErrorNotACrash) {
   Start(L"<body><div id=a></div></body>");
   EXPECT_FALSE(engine_->Run(L"document.querySelector('p + + p');", L"bad1.js"));
