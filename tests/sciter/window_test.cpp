@@ -110,6 +110,12 @@ class TestWindow {
   const std::vector<std::wstring>& loaded() const { return loaded_; }
   sciter_testing::DiagnosticRecorder& diagnostics() { return diagnostics_; }
   void set_discard(const std::wstring& suffix) { discard_suffix_ = suffix; }
+  void set_progress(int percent) { progress_ = percent; }
+  size_t CountCalls(const std::string& name) const {
+    size_t count = 0;
+    for (const HostCall& call : calls_) count += call.name == name;
+    return count;
+  }
 
   void Click(int x, int y) {
     const LPARAM at = MAKELPARAM(x, y);
@@ -190,6 +196,24 @@ class TestWindow {
       return TRUE;
     }
     if (recorded.name == "nosuchfunction") return FALSE;
+    if (recorded.name == "getDownloadProgress") {
+      SCITER_VALUE key, value;
+      Api()->ValueInit(&key);
+      Api()->ValueInit(&value);
+      Api()->ValueStringDataSet(&key, L"progress", 8);
+      Api()->ValueIntDataSet(&value, self->progress_);
+      Api()->ValueSetValueToKey(&call->result, &key, &value);
+      Api()->ValueStringDataSet(&key, L"speed", 5);
+      Api()->ValueStringDataSet(&value, L"0.98 MB/s", 9);
+      Api()->ValueSetValueToKey(&call->result, &key, &value);
+      Api()->ValueClear(&key);
+      Api()->ValueClear(&value);
+      return TRUE;
+    }
+    if (recorded.name == "onCancel") {
+      Api()->ValueIntDataSet(&call->result, 1);
+      return TRUE;
+    }
     Api()->ValueIntDataSet(&call->result, 0);
     return TRUE;
   }
@@ -213,6 +237,7 @@ class TestWindow {
   std::vector<UINT> notifications_;
   std::vector<std::wstring> loaded_;
   std::wstring discard_suffix_;
+  int progress_ = 0;
   sciter_testing::DiagnosticRecorder diagnostics_;
 };
 
@@ -507,6 +532,65 @@ TEST_F(SciterWindowTest, OptionsAreCheckedAndUnknownOnesRefused) {
   EXPECT_EQ(Api()->SciterGetScrollInfo(reinterpret_cast<HELEMENT>(0x1234), nullptr, nullptr, &size),
             static_cast<UINT>(SCDOM_INVALID_HANDLE));
   EXPECT_FALSE(Api()->SciterCall(window.hwnd(), "anything", 0, nullptr, nullptr));
+}
+
+// The numbers of an array a page function returns.
+std::vector<double> CallForNumbers(HWND hwnd, const char* function) {
+  SCITER_VALUE result, item;
+  Api()->ValueInit(&result);
+  Api()->ValueInit(&item);
+  std::vector<double> numbers;
+  if (Api()->SciterCall(hwnd, function, 0, nullptr, &result)) {
+    INT count = 0;
+    Api()->ValueElementsCount(&result, &count);
+    for (INT i = 0; i < count; ++i) {
+      Api()->ValueNthElementValue(&result, i, &item);
+      INT number = 0;
+      if (Api()->ValueIntData(&item, &number) == HV_OK) numbers.push_back(number);
+      else numbers.push_back(-1);  // the page rounds what it returns
+    }
+  }
+  Api()->ValueClear(&item);
+  Api()->ValueClear(&result);
+  return numbers;
+}
+
+TEST_F(SciterWindowTest, ProgressPagePollsTheHostAndCancelsThroughIt) {
+  TestWindow window;
+  window.set_progress(35);
+  ASSERT_TRUE(window.Load(L"progress_like.html")) << window.diagnostics().Dump();
+  const SIZE size = window.ContentSize();
+  const float scale = DisplayScale();
+  EXPECT_EQ(size.cx, static_cast<LONG>(360 * scale + 0.5f));
+  SetWindowPos(window.hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  ASSERT_TRUE(window.PumpUntil([&] { return window.CountCalls("getDownloadProgress") >= 3; })) << window.diagnostics().Dump();
+  window.Pump(50);
+  EXPECT_EQ(CallForText(window.hwnd(), "speedText"), L"0.98 MB/s");
+  SCITER_VALUE ratio;
+  Api()->ValueInit(&ratio);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "fillRatio", 0, nullptr, &ratio));
+  INT percent = -1;
+  Api()->ValueIntData(&ratio, &percent);
+  EXPECT_EQ(percent, 35);
+  window.set_progress(80);
+  window.Pump(100);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "fillRatio", 0, nullptr, &ratio));
+  Api()->ValueIntData(&ratio, &percent);
+  EXPECT_EQ(percent, 80);
+  Api()->ValueClear(&ratio);
+  // The cancel button is pinned to the bottom right corner of the page (the body is not
+  // positioned, so the root is its containing block).
+  const std::vector<double> cancel = CallForNumbers(window.hwnd(), "cancelCenter");
+  ASSERT_EQ(cancel.size(), 4u);
+  EXPECT_EQ(cancel[2], 360 - 10);
+  EXPECT_EQ(cancel[3], 120 - 10);
+  window.Click(static_cast<int>(cancel[0] * scale), static_cast<int>(cancel[1] * scale));
+  ASSERT_TRUE(window.PumpUntil([&] { return window.FindCall("onCancel") != nullptr; }));
+  const size_t polls = window.CountCalls("getDownloadProgress");
+  window.Pump(100);
+  EXPECT_EQ(window.CountCalls("getDownloadProgress"), polls) << "polling stops once cancelled";
+  EXPECT_EQ(window.diagnostics().Count(OT_TIS, OS_WARNING), 0u) << window.diagnostics().Dump();
 }
 
 std::vector<std::wstring>* g_process_wide = nullptr;
