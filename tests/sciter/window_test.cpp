@@ -196,6 +196,7 @@ class TestWindow {
       return TRUE;
     }
     if (recorded.name == "nosuchfunction") return FALSE;
+    if (recorded.name == "destroyNow") DestroyWindow(self->hwnd_);  // under the running script
     if (recorded.name == "getDownloadProgress") {
       SCITER_VALUE key, value;
       Api()->ValueInit(&key);
@@ -429,6 +430,20 @@ TEST_F(SciterWindowTest, EscapeReachesThePageKeyHandler) {
   const HostCall* call = window.FindCall("onButtonPressed");
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(call->args[0], L"escape");
+}
+
+TEST_F(SciterWindowTest, HostDestroyingTheWindowUnderARunningScriptIsSafe) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"destroy_inside.html"));
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  window.Pump(50);
+  // The script ran on over its page after the window went; the host's handlers were detached
+  // with the window, so its last call finds none.
+  EXPECT_EQ(window.FindCall("afterDestroy"), nullptr);
+  EXPECT_TRUE(window.diagnostics().Contains(OT_TIS, L"view.afterDestroy: no such host function")) << window.diagnostics().Dump();
+  size_t destroyed = 0;
+  for (UINT code : window.notifications()) destroyed += code == SC_ENGINE_DESTROYED;
+  EXPECT_EQ(destroyed, 1u);
 }
 
 TEST_F(SciterWindowTest, TimersFireAndCanBeCancelled) {

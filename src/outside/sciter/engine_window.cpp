@@ -482,6 +482,8 @@ bool EngineWindow::ScrollInfo(POINT* position, RECT* view, SIZE* content) {
 }
 
 BOOL EngineWindow::Call(const char* name, UINT argc, const SCITER_VALUE* argv, SCITER_VALUE* result) {
+  // Both stay alive even if the called script gets its window destroyed.
+  std::shared_ptr<Page> page = page_;
   std::shared_ptr<ScriptEngine> script = script_;
   if (!script || !name || (argc && !argv)) return FALSE;
   std::vector<Value> args;
@@ -539,6 +541,7 @@ void EngineWindow::FireTimer(UINT_PTR timer) {
     return;
   }
   if (!found->second) StopTimer(id);
+  std::shared_ptr<Page> page = page_;
   std::shared_ptr<ScriptEngine> script = script_;
   if (script) script->FireTimer(id);
 }
@@ -547,6 +550,8 @@ void EngineWindow::DocumentChanged() { RequestRepaint(); }
 
 void EngineWindow::SetFocus(Node* element) {
   if (element == focused_) return;
+  // Only elements of the current page (a script may outlive its window's page).
+  if (element && (!page_ || page_->document().FindByNumber(element->number()) != element)) return;
   if (focused_) focused_->state &= ~kStateFocus;
   focused_ = element;
   if (focused_) focused_->state |= kStateFocus;
@@ -644,6 +649,7 @@ void EngineWindow::OnButtonUp(int x, int y, int button) {
 }
 
 void EngineWindow::Click(Node* element) {
+  std::shared_ptr<Page> page = page_;
   std::shared_ptr<ScriptEngine> script = script_;
   if (!script || !element || IsDisabled(element)) return;
   script->DispatchEvent(element, L"click", EventDetails());
