@@ -123,6 +123,10 @@ class TestWindow {
     PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(hwnd_, WM_LBUTTONUP, 0, at);
   }
+  // A popup question on this thread, as the progress screen asks whether to quit: the popup
+  // runs its own message loop while this window's page waits in its host call.
+  int AskModal();
+
   void Key(WPARAM key) {
     PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
     PostMessageW(hwnd_, WM_KEYUP, key, 0xC0000001);
@@ -197,6 +201,10 @@ class TestWindow {
     }
     if (recorded.name == "nosuchfunction") return FALSE;
     if (recorded.name == "destroyNow") DestroyWindow(self->hwnd_);  // under the running script
+    if (recorded.name == "askModal") {
+      Api()->ValueIntDataSet(&call->result, self->AskModal());
+      return TRUE;
+    }
     if (recorded.name == "getDownloadProgress") {
       SCITER_VALUE key, value;
       Api()->ValueInit(&key);
@@ -241,6 +249,29 @@ class TestWindow {
   int progress_ = 0;
   sciter_testing::DiagnosticRecorder diagnostics_;
 };
+
+int TestWindow::AskModal() {
+  TestWindow popup;
+  if (!popup.Load(L"popup_like.html")) return -1;
+  SCITER_VALUE list, result, map, key, value;
+  for (SCITER_VALUE* v : {&list, &result, &map, &key, &value}) Api()->ValueInit(v);
+  Api()->ValueStringDataSet(&key, L"displayText", 11);
+  Api()->ValueStringDataSet(&value, L"Yes", 3);
+  Api()->ValueSetValueToKey(&map, &key, &value);
+  Api()->ValueStringDataSet(&key, L"buttonID", 8);
+  Api()->ValueStringDataSet(&value, L"_LSYesLS_", 9);
+  Api()->ValueSetValueToKey(&map, &key, &value);
+  Api()->ValueNthElementValueSet(&list, 0, &map);
+  Api()->SciterCall(popup.hwnd(), "GenericPopup.setButtons", 1, &list, &result);
+  for (SCITER_VALUE* v : {&list, &result, &map, &key, &value}) Api()->ValueClear(v);
+  ShowWindow(popup.hwnd(), SW_SHOWNOACTIVATE);
+  Pump(100);  // the outer page's timers keep running meanwhile
+  popup.Key(VK_TAB);
+  popup.Key(VK_RETURN);
+  popup.PumpUntil([&] { return !IsWindow(popup.hwnd()); });
+  const HostCall* pressed = popup.FindCall("onButtonPressed");
+  return pressed && pressed->args[0] == L"_LSYesLS_" ? IDYES : IDNO;
+}
 
 float DisplayScale() {
   HDC screen = GetDC(nullptr);
@@ -444,6 +475,22 @@ TEST_F(SciterWindowTest, HostDestroyingTheWindowUnderARunningScriptIsSafe) {
   size_t destroyed = 0;
   for (UINT code : window.notifications()) destroyed += code == SC_ENGINE_DESTROYED;
   EXPECT_EQ(destroyed, 1u);
+}
+
+TEST_F(SciterWindowTest, ModalPopupFromAHostCallLetsTheWaitingPageRunItsTimers) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"modal_outer.html"));
+  SCITER_VALUE result;
+  Api()->ValueInit(&result);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "ask", 0, nullptr, &result)) << window.diagnostics().Dump();
+  INT answer = 0;
+  Api()->ValueIntData(&result, &answer);
+  Api()->ValueClear(&result);
+  EXPECT_EQ(answer, IDYES);
+  const HostCall* done = window.FindCall("modalDone");
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->args, (std::vector<std::wstring>{L"6", L"timers ran"}));
+  EXPECT_EQ(window.diagnostics().Count(OT_TIS, OS_WARNING), 0u) << window.diagnostics().Dump();
 }
 
 TEST_F(SciterWindowTest, TimersFireAndCanBeCancelled) {
