@@ -201,6 +201,12 @@ TEST_F(StyleTest, PositionAndOffsets) {
   EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"bad value 'x' for top")) << diagnostics_.Dump();
 }
 
+TEST_F(StyleTest, CursorInheritsAndTakesItsFallback) {
+  Style(L".buttons { cursor: url(hand.cur), pointer }", L"<div class=buttons><button id=b>x</button></div><p id=p>y</p>");
+  EXPECT_EQ(Of(L"b").cursor, L"pointer");
+  EXPECT_EQ(Of(L"p").cursor, L"auto");
+}
+
 TEST_F(StyleTest, InlineStyleTextIsEditedPropertyByProperty) {
   std::wstring style = SetInlineStyleProperty(L"color: red; width: 10px", L"width", L"40%");
   EXPECT_EQ(GetInlineStyleProperty(style, L"width"), L"40%");

@@ -561,6 +561,23 @@ TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
   EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
 }
 
+TEST_F(SciterWindowTest, CursorFollowsThePageStyle) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, 40, 40, size.cx, size.cy, SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  window.Pump(50);
+  const float scale = DisplayScale();
+  auto cursor_at = [&](int x, int y) {
+    SetCursorPos(40 + x, 40 + y);
+    SendMessageW(window.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(window.hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return GetCursor();
+  };
+  EXPECT_EQ(cursor_at(static_cast<int>(30 * scale), static_cast<int>(45 * scale)), LoadCursorW(nullptr, IDC_HAND));
+  EXPECT_EQ(cursor_at(static_cast<int>(150 * scale), static_cast<int>(80 * scale)), LoadCursorW(nullptr, IDC_ARROW));
+}
+
 TEST_F(SciterWindowTest, WindowWithoutLayeringPaintsInWmPaint) {
   TestWindow window(0);
   Api()->SciterSetOption(window.hwnd(), SCITER_ALPHA_WINDOW, 0);

@@ -705,7 +705,7 @@ class DeclarationParser {
     }
     // Properties the pages may use that change nothing in this engine's drawing.
     static const wchar_t* const kAccepted[] = {
-        L"cursor", L"user-select", L"-webkit-user-select", L"transition", L"outline",
+        L"user-select", L"-webkit-user-select", L"transition", L"outline",
         L"outline-offset", L"vertical-align", L"letter-spacing", L"box-shadow", L"text-shadow",
         L"flex-shrink", L"flex-basis", L"flex-wrap", L"align-self", L"opacity", L"z-index",
         L"text-overflow", L"word-wrap", L"overflow-wrap", L"word-break", L"list-style",
@@ -716,6 +716,14 @@ class DeclarationParser {
         known_ = true;
         return true;
       }
+    }
+    if (n == L"cursor") {
+      // The last word counts: "url(x.cur), pointer" falls back to pointer.
+      known_ = true;
+      const std::vector<std::wstring> words = SplitValue(value, true);
+      if (words.empty()) return false;
+      AddKeyword(Property::kCursor, AsciiLower(words.back()));
+      return true;
     }
     if (n == L"position") return Keyword(value, {L"static", L"relative", L"absolute", L"fixed"}, Property::kPosition);
     if (n == L"top") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kTop);

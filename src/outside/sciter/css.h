@@ -42,6 +42,7 @@ enum class Property {
   kFlexDirection, kJustifyContent, kAlignItems, kGap, kFlexGrow,
   kBehavior,
   kPosition, kTop, kRight, kBottom, kLeft,
+  kCursor,
   kCount
 };
 

@@ -90,6 +90,7 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   style->nowrap = inherited.nowrap;
   style->preserve_spaces = inherited.preserve_spaces;
   style->visible = inherited.visible;
+  style->cursor = inherited.cursor;
 
   // Gather the declarations that apply, then sort them into cascade order.
   std::vector<MatchedDeclaration> matched;
@@ -259,6 +260,7 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
         else if (v.text == L"fixed") style->position = Position::kFixed;
         else style->position = Position::kStatic;
         break;
+      case Property::kCursor: style->cursor = inherit ? inherited.cursor : v.text; break;
       case Property::kTop: case Property::kRight: case Property::kBottom: case Property::kLeft:
         style->offsets[p - static_cast<int>(Property::kTop)] = ToPx(v.length, font_size);
         break;

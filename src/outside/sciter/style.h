@@ -53,6 +53,7 @@ struct ComputedStyle {
   float flex_grow = 0;
   std::wstring behavior;
   Position position = Position::kStatic;
+  std::wstring cursor = L"auto";  // inherited
   Length offsets[4] = {{0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}};  // top right bottom left
 
   bool OutOfFlow() const { return position == Position::kAbsolute || position == Position::kFixed; }
