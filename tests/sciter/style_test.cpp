@@ -201,6 +201,15 @@ TEST_F(StyleTest, PositionAndOffsets) {
   EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"bad value 'x' for top")) << diagnostics_.Dump();
 }
 
+TEST_F(StyleTest, RootAndDisabledPseudoClasses) {
+  Style(L":root { color: green } button:disabled { color: red } button:enabled { color: blue }",
+        L"<html id=h><body id=b><button id=off disabled>x</button><button id=on>y</button></body></html>");
+  EXPECT_EQ(Of(L"h").color, kGreen);
+  EXPECT_EQ(Of(L"b").color, kGreen) << "inherited, not matched";
+  EXPECT_EQ(Of(L"off").color, kRed);
+  EXPECT_EQ(Of(L"on").color, kBlue);
+}
+
 TEST_F(StyleTest, CursorInheritsAndTakesItsFallback) {
   Style(L".buttons { cursor: url(hand.cur), pointer }", L"<div class=buttons><button id=b>x</button></div><p id=p>y</p>");
   EXPECT_EQ(Of(L"b").cursor, L"pointer");

@@ -826,6 +826,9 @@ bool ParseCompound(const std::wstring& text, size_t* pos, CompoundSelector* out,
       else if (name == L"active") out->states |= kStateActive;
       else if (name == L"first-child") out->first_child = true;
       else if (name == L"last-child") out->last_child = true;
+      else if (name == L"root") out->root = true;
+      else if (name == L"disabled") out->disabled = 1;
+      else if (name == L"enabled") out->disabled = 0;
       else { *error = L"unsupported pseudo-class :" + name; return false; }
       *specificity += 1 << 8;
     } else if (c == L'[') {
@@ -907,6 +910,8 @@ bool CompoundMatches(const CompoundSelector& compound, const Node* element) {
     const std::wstring* value = element->Attr(test.name);
     if (!value || (test.has_value && *value != test.value)) return false;
   }
+  if (compound.root && element->parent) return false;
+  if (compound.disabled >= 0 && (element->Attr(L"disabled") != nullptr) != (compound.disabled == 1)) return false;
   if (compound.first_child || compound.last_child) {
     if (!element->parent) return false;
     const std::vector<Node*> siblings = element->parent->ElementChildren();

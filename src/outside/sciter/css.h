@@ -70,6 +70,8 @@ struct CompoundSelector {
   unsigned states = 0;  // ElementState bits
   bool first_child = false;
   bool last_child = false;
+  bool root = false;      // :root
+  int disabled = -1;      // :disabled 1, :enabled 0
   struct AttributeTest {
     std::wstring name;
     bool has_value = false;

@@ -206,6 +206,7 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
     t.fn.apply(G, t.args);
   };
 
+  G.close = function () { N.close(); };
   var viewTarget = {};
   G.view = new Proxy(viewTarget, {
     get: function (t, name) {
