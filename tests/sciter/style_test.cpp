@@ -201,6 +201,21 @@ TEST_F(StyleTest, PositionAndOffsets) {
   EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"bad value 'x' for top")) << diagnostics_.Dump();
 }
 
+TEST_F(StyleTest, CustomPropertiesInheritAndSubstitute) {
+  Style(L":root { --accent: #0000ff; --pad: 4px; --both: var(--pad) 9px } .a { color: var(--accent); padding: var(--pad) var(--missing, 6px) }"
+        L".b { --accent: green } .c { color: var(--nope) } .d { margin: var(--both); font-size: var(--size, 20px) }",
+        L"<div class=a id=a1></div><div class=b><p class=a id=a2></p></div><p id=c class=c></p><p id=d class=d></p>");
+  EXPECT_EQ(Of(L"a1").color, kBlue);
+  EXPECT_FLOAT_EQ(Of(L"a1").padding[0].value, 4.0f);
+  EXPECT_FLOAT_EQ(Of(L"a1").padding[1].value, 6.0f);
+  EXPECT_EQ(Of(L"a2").color, kGreen) << "a nearer definition wins";
+  EXPECT_EQ(Of(L"c").color, (Color{0, 0, 0, 255}));
+  EXPECT_TRUE(diagnostics_.Contains(OT_CSS, L"unknown custom property")) << diagnostics_.Dump();
+  EXPECT_FLOAT_EQ(Of(L"d").margin[0].value, 4.0f);
+  EXPECT_FLOAT_EQ(Of(L"d").margin[1].value, 9.0f);
+  EXPECT_FLOAT_EQ(Of(L"d").font_size, 20.0f);
+}
+
 TEST_F(StyleTest, RootAndDisabledPseudoClasses) {
   Style(L":root { color: green } button:disabled { color: red } button:enabled { color: blue }",
         L"<html id=h><body id=b><button id=off disabled>x</button><button id=on>y</button></body></html>");

@@ -254,6 +254,16 @@ class DeclarationParser {
       Warn(L"property " + name_ + L" has no value");
       return;
     }
+    if (name_.compare(0, 2, L"--") == 0 || AsciiLower(value).find(L"var(") != std::wstring::npos) {
+      Declaration deferred;
+      deferred.property = name_.compare(0, 2, L"--") == 0 ? Property::kCustomProperty : Property::kDeferred;
+      deferred.value.kind = CssValue::Kind::kString;
+      deferred.value.text = value;
+      deferred.important = important_;
+      deferred.name = name_;
+      out_->push_back(std::move(deferred));
+      return;
+    }
     if (AsciiLower(value) == L"inherit") {
       if (!ParseInherit()) Unknown();
       return;
@@ -271,7 +281,7 @@ class DeclarationParser {
   void Unknown() { Warn(L"unknown property " + name_ + L" ignored"); }
 
   void Add(Property property, const CssValue& value) {
-    out_->push_back({property, value, important_});
+    out_->push_back({property, value, important_, std::wstring()});
   }
   void AddLength(Property property, const Length& length) {
     CssValue value;
@@ -1058,6 +1068,51 @@ StyleSheet ParseStyleSheet(const std::wstring& text, const std::wstring& source_
     i = close + 1;
   }
   return sheet;
+}
+
+namespace {
+
+bool Substitute(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom, int depth,
+                std::wstring* out) {
+  if (depth > 8) return false;  // var() in fallbacks in fallbacks...
+  size_t at = 0;
+  for (;;) {
+    const size_t start = AsciiLower(text).find(L"var(", at);
+    if (start == std::wstring::npos) break;
+    *out += text.substr(at, start - at);
+    int nesting = 0;
+    size_t close = std::wstring::npos, comma = std::wstring::npos;
+    for (size_t k = start + 4; k < text.size(); ++k) {
+      if (text[k] == L'(') ++nesting;
+      if (text[k] == L')' && nesting-- == 0) {
+        close = k;
+        break;
+      }
+      if (text[k] == L',' && nesting == 0 && comma == std::wstring::npos) comma = k;
+    }
+    if (close == std::wstring::npos) return false;
+    const size_t name_end = comma == std::wstring::npos ? close : comma;
+    const std::wstring name = AsciiLower(Trim(text.substr(start + 4, name_end - start - 4)));
+    auto found = custom.find(name);
+    if (found != custom.end()) {
+      *out += found->second;
+    } else if (comma != std::wstring::npos) {
+      if (!Substitute(Trim(text.substr(comma + 1, close - comma - 1)), custom, depth + 1, out)) return false;
+    } else {
+      return false;
+    }
+    at = close + 1;
+  }
+  *out += text.substr(at);
+  return true;
+}
+
+}  // namespace
+
+bool SubstituteVariables(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom,
+                         std::wstring* out) {
+  out->clear();
+  return Substitute(text, custom, 0, out);
 }
 
 std::wstring CssNameFromCamelCase(const std::wstring& name) {

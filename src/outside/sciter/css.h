@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ enum class Property {
   kBehavior,
   kPosition, kTop, kRight, kBottom, kLeft,
   kCursor,
+  // A custom property (--name: value), and a declaration whose value uses var(): both are
+  // settled in the cascade, where the custom properties of the element are known.
+  kCustomProperty, kDeferred,
   kCount
 };
 
@@ -58,9 +62,15 @@ struct CssValue {
 
 struct Declaration {
   Property property;
-  CssValue value;
+  CssValue value;  // for kCustomProperty and kDeferred: the value text
   bool important = false;
+  std::wstring name;  // kCustomProperty: "--name"; kDeferred: the property
 };
+
+// `text` with every var(--name[, fallback]) replaced from `custom`; false when a name is
+// unknown and has no fallback.
+bool SubstituteVariables(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom,
+                         std::wstring* out);
 
 // One compound selector: tag (empty for any), #id, .classes, :states, [attributes].
 struct CompoundSelector {

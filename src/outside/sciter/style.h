@@ -54,6 +54,8 @@ struct ComputedStyle {
   std::wstring behavior;
   Position position = Position::kStatic;
   std::wstring cursor = L"auto";  // inherited
+  // Custom properties (--name), inherited; shared with the parent until the element sets one.
+  std::shared_ptr<const std::map<std::wstring, std::wstring>> custom;
   Length offsets[4] = {{0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}};  // top right bottom left
 
   bool OutOfFlow() const { return position == Position::kAbsolute || position == Position::kFixed; }
@@ -77,6 +79,8 @@ class StyleResolver {
   DiagnosticSink sink_;
   // style="" texts parsed once each, so their diagnostics come once and restyling is cheap.
   mutable std::map<std::wstring, std::vector<Declaration>> inline_cache_;
+  // Declarations with var() once their values are substituted, parsed once each.
+  mutable std::map<std::wstring, std::vector<Declaration>> deferred_cache_;
 };
 
 }  // namespace sciter_engine
