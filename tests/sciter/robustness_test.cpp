@@ -28,7 +28,8 @@ std::string Mutate(const std::string& text, std::mt19937* random) {
   static const char* const kPieces[] = {"<", ">", "</", "/>", "<!--", "-->", "\"", "'", "=", "&", "&#", "&#x",
                                         "&amp", "{", "}", ";", ":", "/*", "*/", "(", ")", "<div>", "</div>",
                                         "<script>", "</style>", "!important", "\\", "\xC3", "\xFF", "\x00",
-                                        "#", ".", ">", "@media", "url(", "rgba(", "\n", "%", "-", "9999999999"};
+                                        "#", ".", ">", "@media", "url(", "rgba(", "\n", "%", "-", "9999999999",
+                                        "var(", "var(--accent", "--", "var(--x, var(--y, "};
   std::string out = text;
   std::uniform_int_distribution<int> kind(0, 3);
   const int edits = 1 + static_cast<int>((*random)() % 4);
