@@ -110,6 +110,12 @@ class TestWindow {
   const std::vector<std::wstring>& loaded() const { return loaded_; }
   sciter_testing::DiagnosticRecorder& diagnostics() { return diagnostics_; }
   void set_discard(const std::wstring& suffix) { discard_suffix_ = suffix; }
+  void set_progress(int percent) { progress_ = percent; }
+  size_t CountCalls(const std::string& name) const {
+    size_t count = 0;
+    for (const HostCall& call : calls_) count += call.name == name;
+    return count;
+  }
 
   void Click(int x, int y) {
     const LPARAM at = MAKELPARAM(x, y);
@@ -117,6 +123,10 @@ class TestWindow {
     PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(hwnd_, WM_LBUTTONUP, 0, at);
   }
+  // A popup question on this thread, as the progress screen asks whether to quit: the popup
+  // runs its own message loop while this window's page waits in its host call.
+  int AskModal();
+
   void Key(WPARAM key) {
     PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
     PostMessageW(hwnd_, WM_KEYUP, key, 0xC0000001);
@@ -134,9 +144,23 @@ class TestWindow {
   static UINT Callback(SCITER_CALLBACK_NOTIFICATION* notification, LPVOID param) {
     TestWindow* self = static_cast<TestWindow*>(param);
     self->notifications_.push_back(notification->code);
+    if (notification->code == SC_ATTACH_BEHAVIOR) {
+      auto* attach = reinterpret_cast<SCN_ATTACH_BEHAVIOR*>(notification);
+      self->behaviors_.push_back(attach->behaviorName);
+      attach->elementProc = BehaviorProc;
+      attach->elementTag = self;
+      return 1;
+    }
     if (notification->code == SC_LOAD_DATA) {
       const std::wstring uri = reinterpret_cast<SCN_LOAD_DATA*>(notification)->uri;
       self->loaded_.push_back(uri);
+      static const char kSupplied[] = "html, body { margin: 0 } body { width: 123px; height: 45px }";
+      if (uri.find(L"virtual/supplied.css") != std::wstring::npos) {
+        auto* load = reinterpret_cast<SCN_LOAD_DATA*>(notification);
+        load->outData = reinterpret_cast<const BYTE*>(kSupplied);
+        load->outDataSize = sizeof(kSupplied) - 1;
+        return LOAD_OK;
+      }
       const std::wstring& suffix = self->discard_suffix_;
       if (!suffix.empty() && uri.size() >= suffix.size() && uri.compare(uri.size() - suffix.size(), suffix.size(), suffix) == 0) {
         return LOAD_DISCARD;
@@ -176,17 +200,78 @@ class TestWindow {
       return TRUE;
     }
     if (recorded.name == "nosuchfunction") return FALSE;
+    if (recorded.name == "destroyNow") DestroyWindow(self->hwnd_);  // under the running script
+    if (recorded.name == "askModal") {
+      Api()->ValueIntDataSet(&call->result, self->AskModal());
+      return TRUE;
+    }
+    if (recorded.name == "getDownloadProgress") {
+      SCITER_VALUE key, value;
+      Api()->ValueInit(&key);
+      Api()->ValueInit(&value);
+      Api()->ValueStringDataSet(&key, L"progress", 8);
+      Api()->ValueIntDataSet(&value, self->progress_);
+      Api()->ValueSetValueToKey(&call->result, &key, &value);
+      Api()->ValueStringDataSet(&key, L"speed", 5);
+      Api()->ValueStringDataSet(&value, L"0.98 MB/s", 9);
+      Api()->ValueSetValueToKey(&call->result, &key, &value);
+      Api()->ValueClear(&key);
+      Api()->ValueClear(&value);
+      return TRUE;
+    }
+    if (recorded.name == "onCancel") {
+      Api()->ValueIntDataSet(&call->result, 1);
+      return TRUE;
+    }
     Api()->ValueIntDataSet(&call->result, 0);
     return TRUE;
   }
 
+  static BOOL BehaviorProc(LPVOID tag, HELEMENT, UINT group, LPVOID params) {
+    if (group == HANDLE_INITIALIZATION) {
+      static_cast<TestWindow*>(tag)->behavior_events_.push_back(static_cast<INITIALIZATION_PARAMS*>(params)->cmd);
+    }
+    return FALSE;
+  }
+
+ public:
+  const std::vector<std::string>& behaviors() const { return behaviors_; }
+  const std::vector<UINT>& behavior_events() const { return behavior_events_; }
+
+ private:
+  std::vector<std::string> behaviors_;
+  std::vector<UINT> behavior_events_;
   HWND hwnd_ = nullptr;
   std::vector<HostCall> calls_;
   std::vector<UINT> notifications_;
   std::vector<std::wstring> loaded_;
   std::wstring discard_suffix_;
+  int progress_ = 0;
   sciter_testing::DiagnosticRecorder diagnostics_;
 };
+
+int TestWindow::AskModal() {
+  TestWindow popup;
+  if (!popup.Load(L"popup_like.html")) return -1;
+  SCITER_VALUE list, result, map, key, value;
+  for (SCITER_VALUE* v : {&list, &result, &map, &key, &value}) Api()->ValueInit(v);
+  Api()->ValueStringDataSet(&key, L"displayText", 11);
+  Api()->ValueStringDataSet(&value, L"Yes", 3);
+  Api()->ValueSetValueToKey(&map, &key, &value);
+  Api()->ValueStringDataSet(&key, L"buttonID", 8);
+  Api()->ValueStringDataSet(&value, L"_LSYesLS_", 9);
+  Api()->ValueSetValueToKey(&map, &key, &value);
+  Api()->ValueNthElementValueSet(&list, 0, &map);
+  Api()->SciterCall(popup.hwnd(), "GenericPopup.setButtons", 1, &list, &result);
+  for (SCITER_VALUE* v : {&list, &result, &map, &key, &value}) Api()->ValueClear(v);
+  ShowWindow(popup.hwnd(), SW_SHOWNOACTIVATE);
+  Pump(100);  // the outer page's timers keep running meanwhile
+  popup.Key(VK_TAB);
+  popup.Key(VK_RETURN);
+  popup.PumpUntil([&] { return !IsWindow(popup.hwnd()); });
+  const HostCall* pressed = popup.FindCall("onButtonPressed");
+  return pressed && pressed->args[0] == L"_LSYesLS_" ? IDYES : IDNO;
+}
 
 float DisplayScale() {
   HDC screen = GetDC(nullptr);
@@ -217,6 +302,16 @@ void MakeButtons(const std::vector<std::pair<std::wstring, std::wstring>>& butto
     Api()->ValueSetValueToKey(map.get(), id_key.get(), id.get());
     Api()->ValueNthElementValueSet(list, static_cast<INT>(i), map.get());
   }
+}
+
+// The text a global script function of the window's page returns.
+std::wstring CallForText(HWND hwnd, const char* function) {
+  SCITER_VALUE result;
+  Api()->ValueInit(&result);
+  std::wstring text = L"<call failed>";
+  if (Api()->SciterCall(hwnd, function, 0, nullptr, &result)) text = StringOf(result);
+  Api()->ValueClear(&result);
+  return text;
 }
 
 class SciterWindowTest : public ::testing::Test {
@@ -283,6 +378,15 @@ TEST_F(SciterWindowTest, StyleSheetTheHostDiscardsIsNotApplied) {
   const SIZE size = window.ContentSize();
   EXPECT_NE(size.cx, static_cast<LONG>(400 * DisplayScale() + 0.5f));
   EXPECT_GT(size.cy, 0);
+}
+
+TEST_F(SciterWindowTest, HostCanSupplyAResourceItself) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"supplied.html")) << window.diagnostics().Dump();
+  const SIZE size = window.ContentSize();
+  EXPECT_EQ(size.cx, static_cast<LONG>(123 * DisplayScale() + 0.5f));
+  EXPECT_EQ(size.cy, static_cast<LONG>(45 * DisplayScale() + 0.5f));
+  EXPECT_EQ(window.diagnostics().Count(OT_DOM, OS_ERROR), 0u) << window.diagnostics().Dump();
 }
 
 TEST_F(SciterWindowTest, MissingPageIsRefusedWithADiagnostic) {
@@ -359,6 +463,36 @@ TEST_F(SciterWindowTest, EscapeReachesThePageKeyHandler) {
   EXPECT_EQ(call->args[0], L"escape");
 }
 
+TEST_F(SciterWindowTest, HostDestroyingTheWindowUnderARunningScriptIsSafe) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"destroy_inside.html"));
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  window.Pump(50);
+  // The script ran on over its page after the window went; the host's handlers were detached
+  // with the window, so its last call finds none.
+  EXPECT_EQ(window.FindCall("afterDestroy"), nullptr);
+  EXPECT_TRUE(window.diagnostics().Contains(OT_TIS, L"view.afterDestroy: no such host function")) << window.diagnostics().Dump();
+  size_t destroyed = 0;
+  for (UINT code : window.notifications()) destroyed += code == SC_ENGINE_DESTROYED;
+  EXPECT_EQ(destroyed, 1u);
+}
+
+TEST_F(SciterWindowTest, ModalPopupFromAHostCallLetsTheWaitingPageRunItsTimers) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"modal_outer.html"));
+  SCITER_VALUE result;
+  Api()->ValueInit(&result);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "ask", 0, nullptr, &result)) << window.diagnostics().Dump();
+  INT answer = 0;
+  Api()->ValueIntData(&result, &answer);
+  Api()->ValueClear(&result);
+  EXPECT_EQ(answer, IDYES);
+  const HostCall* done = window.FindCall("modalDone");
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->args, (std::vector<std::wstring>{L"6", L"timers ran"}));
+  EXPECT_EQ(window.diagnostics().Count(OT_TIS, OS_WARNING), 0u) << window.diagnostics().Dump();
+}
+
 TEST_F(SciterWindowTest, TimersFireAndCanBeCancelled) {
   TestWindow window;
   ASSERT_TRUE(window.Load(L"timers.html"));
@@ -381,6 +515,182 @@ TEST_F(SciterWindowTest, ScriptErrorsReachTheDebugOutputAndLaterScriptsStillRun)
   const HostCall* call = window.FindCall("afterErrors");
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(call->args[0], L"yes");
+}
+
+TEST_F(SciterWindowTest, PageCallsTranslateWhileLoading) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html")) << window.diagnostics().Dump();
+  const HostCall* call = window.FindCall("translate");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args, std::vector<std::wstring>{L"_LSOKLS_"});
+  EXPECT_EQ(CallForText(window.hwnd(), "labelText"), L"T:_LSOKLS_");
+}
+
+TEST_F(SciterWindowTest, UnknownBehaviourIsOfferedToTheHostAndDetachedAtTheEnd) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  EXPECT_EQ(window.behaviors(), std::vector<std::string>{"progress-ring"});
+  EXPECT_EQ(window.behavior_events(), std::vector<UINT>{0});
+  DestroyWindow(window.hwnd());
+  EXPECT_EQ(window.behavior_events(), (std::vector<UINT>{0, 1}));
+}
+
+TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  SetWindowPos(window.hwnd(), nullptr, 0, 0, window.ContentSize().cx, window.ContentSize().cy, SWP_NOMOVE | SWP_NOZORDER);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
+  SCITER_VALUE center, x_key, x, y_key, y;
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueInit(v);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "hotCenter", 0, nullptr, &center));
+  Api()->ValueStringDataSet(&x_key, L"x", 1);
+  Api()->ValueStringDataSet(&y_key, L"y", 1);
+  Api()->ValueGetValueOfKey(&center, &x_key, &x);
+  Api()->ValueGetValueOfKey(&center, &y_key, &y);
+  INT px = 0, py = 0;
+  Api()->ValueIntData(&x, &px);
+  Api()->ValueIntData(&y, &py);
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueClear(v);
+  const float scale = DisplayScale();
+  PostMessageW(window.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<int>(px * scale), static_cast<int>(py * scale)));
+  window.Pump(100);
+  EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"hot");
+  PostMessageW(window.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+  window.Pump(100);
+  EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
+}
+
+TEST_F(SciterWindowTest, CursorFollowsThePageStyle) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, 40, 40, size.cx, size.cy, SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  window.Pump(50);
+  const float scale = DisplayScale();
+  auto cursor_at = [&](int x, int y) {
+    SetCursorPos(40 + x, 40 + y);
+    SendMessageW(window.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(window.hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return GetCursor();
+  };
+  EXPECT_EQ(cursor_at(static_cast<int>(30 * scale), static_cast<int>(45 * scale)), LoadCursorW(nullptr, IDC_HAND));
+  EXPECT_EQ(cursor_at(static_cast<int>(150 * scale), static_cast<int>(80 * scale)), LoadCursorW(nullptr, IDC_ARROW));
+}
+
+TEST_F(SciterWindowTest, WindowWithoutLayeringPaintsInWmPaint) {
+  TestWindow window(0);
+  Api()->SciterSetOption(window.hwnd(), SCITER_ALPHA_WINDOW, 0);
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, 10, 10, size.cx, size.cy, SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  UpdateWindow(window.hwnd());
+  window.Pump(200);
+  HDC dc = GetDC(window.hwnd());
+  const COLORREF body = GetPixel(dc, size.cx - 5, size.cy - 5);
+  const COLORREF hot = GetPixel(dc, static_cast<int>(20 * DisplayScale()), static_cast<int>(45 * DisplayScale()));
+  ReleaseDC(window.hwnd(), dc);
+  EXPECT_EQ(body, RGB(0x20, 0x40, 0xC0));
+  EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
+}
+
+TEST_F(SciterWindowTest, OptionsAreCheckedAndUnknownOnesRefused) {
+  TestWindow window;
+  EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), 999, 1));
+  EXPECT_FALSE(Api()->SciterSetOption(nullptr, 999, 1));
+  EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_FONT_SMOOTHING, 7));
+  EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_SCRIPT_RUNTIME_FEATURES, 0xD)) << "process-wide only";
+  EXPECT_TRUE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_FONT_SMOOTHING, 2));
+  EXPECT_TRUE(Api()->SciterSetOption(window.hwnd(), SCITER_SET_DEBUG_MODE, 1));
+  EXPECT_FALSE(Api()->SciterSetOption(reinterpret_cast<HWND>(0x5C1), SCITER_ALPHA_WINDOW, 1)) << "not a window";
+  HELEMENT root = reinterpret_cast<HELEMENT>(0x1);
+  EXPECT_EQ(Api()->SciterGetRootElement(window.hwnd(), &root), static_cast<UINT>(SCDOM_OPERATION_FAILED)) << "nothing loaded";
+  EXPECT_EQ(root, nullptr);
+  SIZE size;
+  EXPECT_EQ(Api()->SciterGetScrollInfo(reinterpret_cast<HELEMENT>(0x1234), nullptr, nullptr, &size),
+            static_cast<UINT>(SCDOM_INVALID_HANDLE));
+  EXPECT_FALSE(Api()->SciterCall(window.hwnd(), "anything", 0, nullptr, nullptr));
+}
+
+// The numbers of an array a page function returns.
+std::vector<double> CallForNumbers(HWND hwnd, const char* function) {
+  SCITER_VALUE result, item;
+  Api()->ValueInit(&result);
+  Api()->ValueInit(&item);
+  std::vector<double> numbers;
+  if (Api()->SciterCall(hwnd, function, 0, nullptr, &result)) {
+    INT count = 0;
+    Api()->ValueElementsCount(&result, &count);
+    for (INT i = 0; i < count; ++i) {
+      Api()->ValueNthElementValue(&result, i, &item);
+      INT number = 0;
+      if (Api()->ValueIntData(&item, &number) == HV_OK) numbers.push_back(number);
+      else numbers.push_back(-1);  // the page rounds what it returns
+    }
+  }
+  Api()->ValueClear(&item);
+  Api()->ValueClear(&result);
+  return numbers;
+}
+
+TEST_F(SciterWindowTest, ProgressPagePollsTheHostAndCancelsThroughIt) {
+  TestWindow window;
+  window.set_progress(35);
+  ASSERT_TRUE(window.Load(L"progress_like.html")) << window.diagnostics().Dump();
+  const SIZE size = window.ContentSize();
+  const float scale = DisplayScale();
+  EXPECT_EQ(size.cx, static_cast<LONG>(360 * scale + 0.5f));
+  SetWindowPos(window.hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  ASSERT_TRUE(window.PumpUntil([&] { return window.CountCalls("getDownloadProgress") >= 3; })) << window.diagnostics().Dump();
+  window.Pump(50);
+  EXPECT_EQ(CallForText(window.hwnd(), "speedText"), L"0.98 MB/s");
+  SCITER_VALUE ratio;
+  Api()->ValueInit(&ratio);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "fillRatio", 0, nullptr, &ratio));
+  INT percent = -1;
+  Api()->ValueIntData(&ratio, &percent);
+  EXPECT_EQ(percent, 35);
+  window.set_progress(80);
+  window.Pump(100);
+  ASSERT_TRUE(Api()->SciterCall(window.hwnd(), "fillRatio", 0, nullptr, &ratio));
+  Api()->ValueIntData(&ratio, &percent);
+  EXPECT_EQ(percent, 80);
+  Api()->ValueClear(&ratio);
+  // The cancel button is pinned to the bottom right corner of the page (the body is not
+  // positioned, so the root is its containing block).
+  const std::vector<double> cancel = CallForNumbers(window.hwnd(), "cancelCenter");
+  ASSERT_EQ(cancel.size(), 4u);
+  EXPECT_EQ(cancel[2], 360 - 10);
+  EXPECT_EQ(cancel[3], 120 - 10);
+  window.Click(static_cast<int>(cancel[0] * scale), static_cast<int>(cancel[1] * scale));
+  ASSERT_TRUE(window.PumpUntil([&] { return window.FindCall("onCancel") != nullptr; }));
+  const size_t polls = window.CountCalls("getDownloadProgress");
+  window.Pump(100);
+  EXPECT_EQ(window.CountCalls("getDownloadProgress"), polls) << "polling stops once cancelled";
+  EXPECT_EQ(window.diagnostics().Count(OT_TIS, OS_WARNING), 0u) << window.diagnostics().Dump();
+}
+
+std::vector<std::wstring>* g_process_wide = nullptr;
+void ProcessWideOutput(LPVOID, UINT, UINT, LPCWSTR text, UINT length) {
+  if (g_process_wide) g_process_wide->push_back(std::wstring(text, length));
+}
+
+TEST_F(SciterWindowTest, ProcessWideDebugOutputServesWindowsWithoutTheirOwn) {
+  std::vector<std::wstring> seen;
+  g_process_wide = &seen;
+  Api()->SciterSetupDebugOutput(nullptr, nullptr, ProcessWideOutput);
+  HWND hwnd = CreateWindowExW(0, L"sciter-test-window", L"bare", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_TRUE(Api()->SciterLoadFile(hwnd, PageUrl(L"script_errors.html").c_str()));
+  DestroyWindow(hwnd);
+  Api()->SciterSetupDebugOutput(nullptr, nullptr, nullptr);
+  g_process_wide = nullptr;
+  bool syntax_error = false;
+  for (const std::wstring& text : seen) syntax_error |= text.find(L"script_syntax_error.js(3)") != std::wstring::npos;
+  EXPECT_TRUE(syntax_error);
 }
 
 }  // namespace

@@ -254,6 +254,16 @@ class DeclarationParser {
       Warn(L"property " + name_ + L" has no value");
       return;
     }
+    if (name_.compare(0, 2, L"--") == 0 || AsciiLower(value).find(L"var(") != std::wstring::npos) {
+      Declaration deferred;
+      deferred.property = name_.compare(0, 2, L"--") == 0 ? Property::kCustomProperty : Property::kDeferred;
+      deferred.value.kind = CssValue::Kind::kString;
+      deferred.value.text = value;
+      deferred.important = important_;
+      deferred.name = name_;
+      out_->push_back(std::move(deferred));
+      return;
+    }
     if (AsciiLower(value) == L"inherit") {
       if (!ParseInherit()) Unknown();
       return;
@@ -271,7 +281,7 @@ class DeclarationParser {
   void Unknown() { Warn(L"unknown property " + name_ + L" ignored"); }
 
   void Add(Property property, const CssValue& value) {
-    out_->push_back({property, value, important_});
+    out_->push_back({property, value, important_, std::wstring()});
   }
   void AddLength(Property property, const Length& length) {
     CssValue value;
@@ -705,7 +715,7 @@ class DeclarationParser {
     }
     // Properties the pages may use that change nothing in this engine's drawing.
     static const wchar_t* const kAccepted[] = {
-        L"cursor", L"user-select", L"-webkit-user-select", L"transition", L"outline",
+        L"user-select", L"-webkit-user-select", L"transition", L"outline",
         L"outline-offset", L"vertical-align", L"letter-spacing", L"box-shadow", L"text-shadow",
         L"flex-shrink", L"flex-basis", L"flex-wrap", L"align-self", L"opacity", L"z-index",
         L"text-overflow", L"word-wrap", L"overflow-wrap", L"word-break", L"list-style",
@@ -717,8 +727,20 @@ class DeclarationParser {
         return true;
       }
     }
-    if (n == L"position" || n == L"top" || n == L"left" || n == L"right" || n == L"bottom" ||
-        n == L"float" || n == L"clear") {
+    if (n == L"cursor") {
+      // The last word counts: "url(x.cur), pointer" falls back to pointer.
+      known_ = true;
+      const std::vector<std::wstring> words = SplitValue(value, true);
+      if (words.empty()) return false;
+      AddKeyword(Property::kCursor, AsciiLower(words.back()));
+      return true;
+    }
+    if (n == L"position") return Keyword(value, {L"static", L"relative", L"absolute", L"fixed"}, Property::kPosition);
+    if (n == L"top") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kTop);
+    if (n == L"right") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kRight);
+    if (n == L"bottom") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kBottom);
+    if (n == L"left") return OneLength(value, lp | kAllowAuto | kAllowNegative, Property::kLeft);
+    if (n == L"float" || n == L"clear") {
       known_ = true;
       Report(sink_, OT_CSS, OS_WARNING, source_ + L": " + n + L" is not supported; laid out in normal flow");
       return true;
@@ -814,6 +836,9 @@ bool ParseCompound(const std::wstring& text, size_t* pos, CompoundSelector* out,
       else if (name == L"active") out->states |= kStateActive;
       else if (name == L"first-child") out->first_child = true;
       else if (name == L"last-child") out->last_child = true;
+      else if (name == L"root") out->root = true;
+      else if (name == L"disabled") out->disabled = 1;
+      else if (name == L"enabled") out->disabled = 0;
       else { *error = L"unsupported pseudo-class :" + name; return false; }
       *specificity += 1 << 8;
     } else if (c == L'[') {
@@ -895,6 +920,8 @@ bool CompoundMatches(const CompoundSelector& compound, const Node* element) {
     const std::wstring* value = element->Attr(test.name);
     if (!value || (test.has_value && *value != test.value)) return false;
   }
+  if (compound.root && element->parent) return false;
+  if (compound.disabled >= 0 && (element->Attr(L"disabled") != nullptr) != (compound.disabled == 1)) return false;
   if (compound.first_child || compound.last_child) {
     if (!element->parent) return false;
     const std::vector<Node*> siblings = element->parent->ElementChildren();
@@ -1041,6 +1068,51 @@ StyleSheet ParseStyleSheet(const std::wstring& text, const std::wstring& source_
     i = close + 1;
   }
   return sheet;
+}
+
+namespace {
+
+bool Substitute(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom, int depth,
+                std::wstring* out) {
+  if (depth > 8) return false;  // var() in fallbacks in fallbacks...
+  size_t at = 0;
+  for (;;) {
+    const size_t start = AsciiLower(text).find(L"var(", at);
+    if (start == std::wstring::npos) break;
+    *out += text.substr(at, start - at);
+    int nesting = 0;
+    size_t close = std::wstring::npos, comma = std::wstring::npos;
+    for (size_t k = start + 4; k < text.size(); ++k) {
+      if (text[k] == L'(') ++nesting;
+      if (text[k] == L')' && nesting-- == 0) {
+        close = k;
+        break;
+      }
+      if (text[k] == L',' && nesting == 0 && comma == std::wstring::npos) comma = k;
+    }
+    if (close == std::wstring::npos) return false;
+    const size_t name_end = comma == std::wstring::npos ? close : comma;
+    const std::wstring name = AsciiLower(Trim(text.substr(start + 4, name_end - start - 4)));
+    auto found = custom.find(name);
+    if (found != custom.end()) {
+      *out += found->second;
+    } else if (comma != std::wstring::npos) {
+      if (!Substitute(Trim(text.substr(comma + 1, close - comma - 1)), custom, depth + 1, out)) return false;
+    } else {
+      return false;
+    }
+    at = close + 1;
+  }
+  *out += text.substr(at);
+  return true;
+}
+
+}  // namespace
+
+bool SubstituteVariables(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom,
+                         std::wstring* out) {
+  out->clear();
+  return Substitute(text, custom, 0, out);
 }
 
 std::wstring CssNameFromCamelCase(const std::wstring& name) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ enum class Property {
   kOverflow, kBoxSizing, kVisibility,
   kFlexDirection, kJustifyContent, kAlignItems, kGap, kFlexGrow,
   kBehavior,
+  kPosition, kTop, kRight, kBottom, kLeft,
+  kCursor,
+  // A custom property (--name: value), and a declaration whose value uses var(): both are
+  // settled in the cascade, where the custom properties of the element are known.
+  kCustomProperty, kDeferred,
   kCount
 };
 
@@ -56,9 +62,15 @@ struct CssValue {
 
 struct Declaration {
   Property property;
-  CssValue value;
+  CssValue value;  // for kCustomProperty and kDeferred: the value text
   bool important = false;
+  std::wstring name;  // kCustomProperty: "--name"; kDeferred: the property
 };
+
+// `text` with every var(--name[, fallback]) replaced from `custom`; false when a name is
+// unknown and has no fallback.
+bool SubstituteVariables(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom,
+                         std::wstring* out);
 
 // One compound selector: tag (empty for any), #id, .classes, :states, [attributes].
 struct CompoundSelector {
@@ -68,6 +80,8 @@ struct CompoundSelector {
   unsigned states = 0;  // ElementState bits
   bool first_child = false;
   bool last_child = false;
+  bool root = false;      // :root
+  int disabled = -1;      // :disabled 1, :enabled 0
   struct AttributeTest {
     std::wstring name;
     bool has_value = false;

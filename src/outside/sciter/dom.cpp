@@ -93,8 +93,15 @@ void Node::RemoveClass(const std::wstring& name) {
 std::wstring Node::TextContent() const {
   if (kind_ == NodeKind::kText) return text;
   if (kind_ == NodeKind::kComment) return std::wstring();
+  // Iterative: a script may nest elements deeper than the stack would allow.
   std::wstring all;
-  for (const Node* child : children) all += child->TextContent();
+  std::vector<const Node*> pending(children.rbegin(), children.rend());
+  while (!pending.empty()) {
+    const Node* node = pending.back();
+    pending.pop_back();
+    if (node->kind_ == NodeKind::kText) all += node->text;
+    pending.insert(pending.end(), node->children.rbegin(), node->children.rend());
+  }
   return all;
 }
 

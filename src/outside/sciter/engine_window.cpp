@@ -66,6 +66,17 @@ std::wstring KeyName(WPARAM key, bool shift) {
   return L"Unidentified";
 }
 
+LPCWSTR CursorFor(const Node* element) {
+  const std::wstring cursor = element && element->style ? element->style->cursor : L"auto";
+  if (cursor == L"pointer" || cursor == L"hand") return IDC_HAND;
+  if (cursor == L"text") return IDC_IBEAM;
+  if (cursor == L"wait" || cursor == L"progress") return cursor == L"wait" ? IDC_WAIT : IDC_APPSTARTING;
+  if (cursor == L"move") return IDC_SIZEALL;
+  if (cursor == L"not-allowed") return IDC_NO;
+  if (cursor == L"help") return IDC_HELP;
+  return IDC_ARROW;
+}
+
 bool IsDisabled(const Node* element) {
   for (const Node* node = element; node; node = node->parent) {
     if (node->Attr(L"disabled") && (node->tag == L"button" || node->tag == L"input" || node->tag == L"select")) return true;
@@ -422,6 +433,19 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wparam, LPARAM lparam, BOOL* handled
     case WM_KEYDOWN: case WM_KEYUP:
       *handled = OnKey(msg, wparam) ? TRUE : FALSE;
       return 0;
+    case WM_SETCURSOR:
+      // The window class has no cursor: the page's cursor style decides over the client area.
+      if (LOWORD(lparam) != HTCLIENT || !page_) return 0;
+      {
+        // WM_SETCURSOR comes before the WM_MOUSEMOVE of the same move: look where it is now.
+        POINT at = {};
+        GetCursorPos(&at);
+        ScreenToClient(hwnd_, &at);
+        UpdateLayout();
+        ::SetCursor(LoadCursorW(nullptr, CursorFor(page_->HitTest(static_cast<float>(at.x), static_cast<float>(at.y)))));
+      }
+      *handled = TRUE;
+      return TRUE;
     case WM_SETFOCUS: case WM_KILLFOCUS:
       RequestRepaint();
       return 0;
@@ -482,6 +506,8 @@ bool EngineWindow::ScrollInfo(POINT* position, RECT* view, SIZE* content) {
 }
 
 BOOL EngineWindow::Call(const char* name, UINT argc, const SCITER_VALUE* argv, SCITER_VALUE* result) {
+  // Both stay alive even if the called script gets its window destroyed.
+  std::shared_ptr<Page> page = page_;
   std::shared_ptr<ScriptEngine> script = script_;
   if (!script || !name || (argc && !argv)) return FALSE;
   std::vector<Value> args;
@@ -539,6 +565,7 @@ void EngineWindow::FireTimer(UINT_PTR timer) {
     return;
   }
   if (!found->second) StopTimer(id);
+  std::shared_ptr<Page> page = page_;
   std::shared_ptr<ScriptEngine> script = script_;
   if (script) script->FireTimer(id);
 }
@@ -547,6 +574,8 @@ void EngineWindow::DocumentChanged() { RequestRepaint(); }
 
 void EngineWindow::SetFocus(Node* element) {
   if (element == focused_) return;
+  // Only elements of the current page (a script may outlive its window's page).
+  if (element && (!page_ || page_->document().FindByNumber(element->number()) != element)) return;
   if (focused_) focused_->state &= ~kStateFocus;
   focused_ = element;
   if (focused_) focused_->state |= kStateFocus;
@@ -644,6 +673,7 @@ void EngineWindow::OnButtonUp(int x, int y, int button) {
 }
 
 void EngineWindow::Click(Node* element) {
+  std::shared_ptr<Page> page = page_;
   std::shared_ptr<ScriptEngine> script = script_;
   if (!script || !element || IsDisabled(element)) return;
   script->DispatchEvent(element, L"click", EventDetails());

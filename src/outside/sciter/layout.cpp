@@ -11,6 +11,8 @@ constexpr float kUnknown = -1;
 // Nesting below this is not laid out (the parser already flattens deeper trees).
 constexpr int kMaxLayoutDepth = 220;
 
+void Offset(LayoutBox* box, float dx, float dy);
+
 bool IsSpaceText(const std::wstring& text) {
   return std::all_of(text.begin(), text.end(), IsHtmlSpace);
 }
@@ -24,7 +26,21 @@ bool Skipped(const Node* node) {
   if (node->kind() == NodeKind::kComment) return true;
   if (node->kind() == NodeKind::kText) return false;
   const ComputedStyle* style = StyleOf(node);
-  return !style || style->display == Display::kNone;
+  return !style || style->display == Display::kNone || style->OutOfFlow();
+}
+
+bool IsOutOfFlow(const Node* node) {
+  const ComputedStyle* style = StyleOf(node);
+  return style && style->display != Display::kNone && style->OutOfFlow();
+}
+
+// Moves what is inside a box (not the box itself).
+void OffsetContent(LayoutBox* box, float dy) {
+  for (TextFragment& fragment : box->text) {
+    fragment.y += dy;
+    fragment.line_top += dy;
+  }
+  for (auto& child : box->children) Offset(child.get(), 0, dy);
 }
 
 bool IsBlockLevel(const Node* node) {
@@ -88,7 +104,8 @@ class Layouter {
   FontSpec FontOf(const ComputedStyle& style) const {
     FontSpec spec;
     spec.family = style.font_family;
-    spec.pixel_size = std::max(1, static_cast<int>(std::lround(Scaled(style.font_size))));
+    // GDI draws any size, but glyphs taller than a screen only cost memory.
+    spec.pixel_size = std::min(2000, std::max(1, static_cast<int>(std::lround(Scaled(style.font_size)))));
     spec.weight = style.font_weight;
     spec.italic = style.italic;
     spec.underline = style.underline;
@@ -134,8 +151,27 @@ class Layouter {
     return children;
   }
 
+  // Absolutely positioned elements wait for their containing block (the nearest positioned
+  // ancestor, or the root) to have its size.
+  struct OutOfFlow {
+    Node* node;
+    float static_x, static_y;  // NAN: the containing block's corner
+  };
+  void Defer(Node* node, float static_x, float static_y) {
+    std::vector<OutOfFlow>& frame = StyleOf(node)->position == Position::kFixed ? containers_.front() : containers_.back();
+    for (OutOfFlow& pending : frame) {
+      if (pending.node == node) {
+        pending = {node, static_x, static_y};
+        return;
+      }
+    }
+    frame.push_back({node, static_x, static_y});
+  }
+  void LayoutOutOfFlow(const OutOfFlow& pending, LayoutBox* container, int depth);
+
   const LayoutOptions& options_;
   FontCache* fonts_;
+  std::vector<std::vector<OutOfFlow>> containers_;
 };
 
 std::unique_ptr<LayoutBox> Layouter::LayoutBlock(Node* element, float x, float y, float cw,
@@ -145,6 +181,8 @@ std::unique_ptr<LayoutBox> Layouter::LayoutBlock(Node* element, float x, float y
   box->node = element;
   box->style = StyleOf(element);
   const ComputedStyle& style = *box->style;
+  const bool containing_block = style.position != Position::kStatic || containers_.empty();
+  if (containing_block) containers_.emplace_back();
   ResolveEdges(box.get(), cw);
   const float horizontal = box->border[1] + box->border[3] + box->padding[1] + box->padding[3];
   const float vertical = box->border[0] + box->border[2] + box->padding[0] + box->padding[2];
@@ -192,9 +230,63 @@ std::unique_ptr<LayoutBox> Layouter::LayoutBlock(Node* element, float x, float y
   content_height = std::max(content_height, Px(style.min_height, ch) - extra);
   if (forced_height >= 0) content_height = std::max(content_height, forced_height - vertical);
   box->height = std::max(0.0f, content_height) + vertical;
+  // A button's label sits in the middle of a button taller than the label.
+  if (element->tag == L"button" && content_height > used + 0.5f) OffsetContent(box.get(), (content_height - used) / 2);
 
   element->geometry = {true, box->x, box->y, box->width, box->height};
+  for (Node* child : element->children) {
+    if (IsOutOfFlow(child)) Defer(child, box->ContentX(), box->ContentY());
+  }
+  if (containing_block) {
+    std::vector<OutOfFlow> pending;
+    pending.swap(containers_.back());
+    containers_.pop_back();
+    for (const OutOfFlow& item : pending) LayoutOutOfFlow(item, box.get(), depth + 1);
+  }
+  if (style.position == Position::kRelative) {
+    float dx = 0, dy = 0;
+    if (!style.offsets[3].IsAuto()) dx = Px(style.offsets[3], cw);
+    else if (!style.offsets[1].IsAuto()) dx = -Px(style.offsets[1], cw);
+    if (!style.offsets[0].IsAuto()) dy = Px(style.offsets[0], ch);
+    else if (!style.offsets[2].IsAuto()) dy = -Px(style.offsets[2], ch);
+    if (dx != 0 || dy != 0) Offset(box.get(), dx, dy);
+  }
   return box;
+}
+
+void Layouter::LayoutOutOfFlow(const OutOfFlow& pending, LayoutBox* container, int depth) {
+  Node* element = pending.node;
+  const ComputedStyle& style = *StyleOf(element);
+  // The containing block is the container's padding box.
+  const float cb_x = container->x + container->border[3];
+  const float cb_y = container->y + container->border[0];
+  const float cb_width = container->width - container->border[1] - container->border[3];
+  const float cb_height = container->height - container->border[0] - container->border[2];
+  const bool has_left = !style.offsets[3].IsAuto(), has_right = !style.offsets[1].IsAuto();
+  const bool has_top = !style.offsets[0].IsAuto(), has_bottom = !style.offsets[2].IsAuto();
+  const float left = Px(style.offsets[3], cb_width), right = Px(style.offsets[1], cb_width);
+  const float top = Px(style.offsets[0], cb_height), bottom = Px(style.offsets[2], cb_height);
+  const float margins = HorizontalMargins(style, cb_width);
+  const float vertical_margins = Edge(style.margin[0], cb_height) + Edge(style.margin[2], cb_height);
+  float forced_width = kUnknown, forced_height = kUnknown;
+  if (style.width.IsAuto()) {
+    forced_width = has_left && has_right ? std::max(0.0f, cb_width - left - right - margins)
+                                         : std::min(MaxContentWidth(element, depth), std::max(0.0f, cb_width - margins));
+  }
+  if (style.height.IsAuto() && has_top && has_bottom) {
+    forced_height = std::max(0.0f, cb_height - top - bottom - vertical_margins);
+  }
+  auto box = LayoutBlock(element, 0, 0, cb_width, cb_height, forced_width, forced_height, depth);
+  const float margin_width = box->width + box->margin[1] + box->margin[3];
+  const float margin_height = box->height + box->margin[0] + box->margin[2];
+  float x = std::isnan(pending.static_x) ? cb_x : pending.static_x;
+  float y = std::isnan(pending.static_y) ? cb_y : pending.static_y;
+  if (has_left) x = cb_x + left;
+  else if (has_right) x = cb_x + cb_width - right - margin_width;
+  if (has_top) y = cb_y + top;
+  else if (has_bottom) y = cb_y + cb_height - bottom - margin_height;
+  Offset(box.get(), x + box->margin[3] - box->x, y + box->margin[0] - box->y);
+  container->children.push_back(std::move(box));
 }
 
 float Layouter::LayoutFlow(LayoutBox* box, float x, float y, float width, float height, int depth) {
@@ -339,7 +431,12 @@ float Layouter::LayoutFlexColumn(LayoutBox* box, float x, float y, float width, 
 
 void Layouter::Collect(Node* node, float width, bool measure_only, int depth,
                        std::vector<Node*>* decorated, bool* pending_space, std::vector<Item>* items) {
-  if (Skipped(node)) return;
+  if (IsOutOfFlow(node)) {
+    if (!measure_only) Defer(node, NAN, NAN);
+    return;
+  }
+  // Scripts can nest inline elements without limit; the stack cannot.
+  if (Skipped(node) || depth > kMaxLayoutDepth + 8) return;
   if (node->kind() == NodeKind::kText) {
     const ComputedStyle* style = StyleOf(node->parent);
     if (!style) return;

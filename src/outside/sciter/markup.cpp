@@ -400,7 +400,9 @@ class Parser {
           Warn(L"<" + child->tag + L"> outside <html> ignored");
         }
       }
-      if (!doc_->FirstByTag(L"body") || !html->IsAncestorOf(doc_->FirstByTag(L"body"))) {
+      bool has_body = false;
+      for (const Node* child : html->children) has_body |= child->IsElement() && child->tag == L"body";
+      if (!has_body) {
         // Content straight in <html>: wrap everything but <head> into a body.
         Node* body = doc_->CreateElement(L"body");
         for (Node* child : std::vector<Node*>(html->children)) {

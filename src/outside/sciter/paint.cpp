@@ -24,7 +24,8 @@ void PixelBuffer::Release() {
 bool PixelBuffer::Resize(int width, int height) {
   if (width == width_ && height == height_ && pixels_) return true;
   Release();
-  if (width <= 0 || height <= 0) return false;
+  // 16384 x 4096 pixels (256 MiB) and no more: a page asking for more is broken.
+  if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > (1LL << 26)) return false;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;

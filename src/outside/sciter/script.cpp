@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "css.h"
+#include "markup.h"
 #include "duktape.h"
 #include "script_bootstrap.h"
 #include "text_codec.h"
@@ -303,6 +304,81 @@ duk_ret_t NCreate(duk_context* ctx) {
   return 1;
 }
 
+// Copies `source` (from another document) and what is below it into `document`.
+Node* CloneInto(Document* document, const Node* source, int depth) {
+  Node* copy = nullptr;
+  if (source->kind() == NodeKind::kText) return document->CreateText(source->text);
+  if (source->kind() == NodeKind::kComment) return document->CreateComment(source->text);
+  copy = document->CreateElement(source->tag);
+  for (const Attribute& attribute : source->attributes()) copy->SetAttr(attribute.name, attribute.value);
+  if (depth < 256) {
+    for (const Node* child : source->children) document->AppendChild(copy, CloneInto(document, child, depth + 1));
+  }
+  return copy;
+}
+
+std::wstring EscapeHtml(const std::wstring& text, bool attribute) {
+  std::wstring out;
+  for (wchar_t c : text) {
+    if (c == L'&') out += L"&amp;";
+    else if (c == L'<') out += L"&lt;";
+    else if (c == L'>') out += L"&gt;";
+    else if (c == L'"' && attribute) out += L"&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+void Serialize(const Node* node, std::wstring* out, int depth) {
+  if (node->kind() == NodeKind::kText) {
+    const bool raw = node->parent && (node->parent->tag == L"script" || node->parent->tag == L"style");
+    *out += raw ? node->text : EscapeHtml(node->text, false);
+    return;
+  }
+  if (node->kind() == NodeKind::kComment) {
+    *out += L"<!--" + node->text + L"-->";
+    return;
+  }
+  *out += L"<" + node->tag;
+  for (const Attribute& attribute : node->attributes()) *out += L" " + attribute.name + L"=\"" + EscapeHtml(attribute.value, true) + L"\"";
+  *out += L">";
+  static const wchar_t* const kVoid[] = {L"br", L"img", L"input", L"hr", L"meta", L"link", L"area", L"base", L"col", L"wbr"};
+  for (const wchar_t* name : kVoid) {
+    if (node->tag == name) return;
+  }
+  if (depth < 256) {
+    for (const Node* child : node->children) Serialize(child, out, depth + 1);
+  }
+  *out += L"</" + node->tag + L">";
+}
+
+duk_ret_t NGetHtml(duk_context* ctx) {
+  std::wstring html;
+  for (const Node* child : ElementArg(ctx, 0)->children) Serialize(child, &html, 0);
+  PushString(ctx, html);
+  return 1;
+}
+
+// innerHTML = "...": the markup parsed as body content (scripts in it do not run).
+duk_ret_t NSetHtml(duk_context* ctx) {
+  Node* element = ElementArg(ctx, 0);
+  ScriptEngine* engine = EngineOf(ctx);
+  Document fragment;
+  ParseHtml(GetString(ctx, 1), L"innerHTML", &fragment,
+            [engine](UINT subsystem, UINT severity, const std::wstring& text) {
+              engine->DiagnoseIn(subsystem, severity, text);
+            });
+  Document* document = engine->document();
+  Node* focused = engine->host()->FocusedElement();
+  if (focused && element->IsAncestorOf(focused)) engine->host()->SetFocus(nullptr);
+  for (Node* child : std::vector<Node*>(element->children)) document->Detach(child);
+  if (Node* body = fragment.Body()) {
+    for (const Node* child : body->children) document->AppendChild(element, CloneInto(document, child, 0));
+  }
+  Changed(ctx);
+  return 0;
+}
+
 duk_ret_t NCreateText(duk_context* ctx) {
   duk_push_int(ctx, EngineOf(ctx)->document()->CreateText(GetString(ctx, 0))->number());
   return 1;
@@ -527,7 +603,7 @@ constexpr NativeFunction kNatives[] = {
     {"getText", NGetText, 1},     {"setText", NSetText, 2},   {"getAttr", NGetAttr, 2},
     {"setAttr", NSetAttr, 3},     {"removeAttr", NRemoveAttr, 2}, {"classOp", NClassOp, 3},
     {"query", NQuery, 3},         {"byId", NById, 1},         {"create", NCreate, 1},
-    {"createText", NCreateText, 1}, {"insert", NInsert, 3},   {"remove", NRemove, 2},
+    {"createText", NCreateText, 1}, {"getHtml", NGetHtml, 1}, {"setHtml", NSetHtml, 2}, {"insert", NInsert, 3},   {"remove", NRemove, 2},
     {"contains", NContains, 2},   {"setStyle", NSetStyle, 3}, {"getStyle", NGetStyle, 2},
     {"cssName", NCssName, 1},     {"geometry", NGeometry, 1}, {"pixelRatio", NPixelRatio, 0}, {"focus", NFocus, 1},
     {"blur", NBlur, 1},           {"activeElement", NActiveElement, 0}, {"root", NRoot, 0},
@@ -583,6 +659,10 @@ ScriptEngine::~ScriptEngine() {
 
 void ScriptEngine::Diagnose(UINT severity, const std::wstring& text) {
   Report(sink_, OT_TIS, severity, text);
+}
+
+void ScriptEngine::DiagnoseIn(UINT subsystem, UINT severity, const std::wstring& text) {
+  Report(sink_, subsystem, severity, text);
 }
 
 bool ScriptEngine::TimeIsUp() {

@@ -79,7 +79,8 @@ class ScriptEngine {
   // Helpers the native DOM functions use.
   Document* document() const { return document_; }
   ScriptHost* host() const { return host_; }
-  void Diagnose(UINT severity, const std::wstring& text);
+  void Diagnose(UINT severity, const std::wstring& text);  // as OT_TIS
+  void DiagnoseIn(UINT subsystem, UINT severity, const std::wstring& text);
   // Reports the error at the top of the value stack (and leaves it there).
   void ReportError(const std::wstring& context);
   class HostCallPause;

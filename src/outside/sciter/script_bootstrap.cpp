@@ -82,6 +82,16 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
   attributeProperty('value', 'value');
   getter(ElementProto, 'disabled', function () { return N.getAttr(this.__id, 'disabled') !== null; },
          function (v) { if (v) N.setAttr(this.__id, 'disabled', ''); else N.removeAttr(this.__id, 'disabled'); });
+  getter(ElementProto, 'innerHTML', function () { return N.getHtml(this.__id); },
+         function (v) { N.setHtml(this.__id, v === null || v === undefined ? '' : String(v)); });
+  getter(ElementProto, 'dataset', function () {
+    var id = this.__id;
+    function attribute(k) { return 'data-' + String(k).replace(/[A-Z]/g, function (c) { return '-' + c.toLowerCase(); }); }
+    return new Proxy({}, {
+      get: function (t, k) { if (typeof k !== 'string') return undefined; var v = N.getAttr(id, attribute(k)); return v === null ? undefined : v; },
+      set: function (t, k, v) { if (typeof k !== 'string') return false; N.setAttr(id, attribute(k), String(v)); return true; }
+    });
+  });
   getter(ElementProto, 'style', function () { return styleOf(this.__id); });
   getter(ElementProto, 'classList', function () { return classListOf(this.__id); });
   getter(ElementProto, 'offsetWidth', function () { return Math.round(N.geometry(this.__id)[2] / N.pixelRatio()); });
@@ -196,6 +206,7 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
     t.fn.apply(G, t.args);
   };
 
+  G.close = function () { N.close(); };
   var viewTarget = {};
   G.view = new Proxy(viewTarget, {
     get: function (t, name) {

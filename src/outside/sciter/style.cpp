@@ -90,6 +90,7 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   style->nowrap = inherited.nowrap;
   style->preserve_spaces = inherited.preserve_spaces;
   style->visible = inherited.visible;
+  style->cursor = inherited.cursor;
 
   // Gather the declarations that apply, then sort them into cascade order.
   std::vector<MatchedDeclaration> matched;
@@ -131,9 +132,45 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
     return a.order < b.order;
   });
 
-  // font-size first: em values of the other properties depend on it.
+  // Custom properties of the element, then the declarations that use them, in cascade order.
+  style->custom = parent ? parent->custom : nullptr;
+  std::map<std::wstring, std::wstring> own_custom;
+  bool has_own_custom = false;
   for (const MatchedDeclaration& m : matched) {
     const Declaration& d = *m.declaration;
+    if (d.property != Property::kCustomProperty) continue;
+    if (!has_own_custom && style->custom) own_custom = *style->custom;
+    has_own_custom = true;
+    std::wstring value;
+    if (SubstituteVariables(d.value.text, own_custom, &value)) own_custom[d.name] = value;
+  }
+  if (has_own_custom) style->custom = std::make_shared<const std::map<std::wstring, std::wstring>>(std::move(own_custom));
+  static const std::map<std::wstring, std::wstring> kNoCustom;
+  const std::map<std::wstring, std::wstring>& custom = style->custom ? *style->custom : kNoCustom;
+  if (deferred_cache_.size() > 512) deferred_cache_.clear();
+  std::vector<const Declaration*> declarations;
+  for (const MatchedDeclaration& m : matched) {
+    const Declaration& d = *m.declaration;
+    if (d.property == Property::kCustomProperty) continue;
+    if (d.property != Property::kDeferred) {
+      declarations.push_back(&d);
+      continue;
+    }
+    std::wstring value;
+    const bool substituted = SubstituteVariables(d.value.text, custom, &value);
+    const std::wstring text = d.name + L": " + (substituted ? value : std::wstring());
+    auto cached = deferred_cache_.find(text);
+    if (cached == deferred_cache_.end()) {
+      if (!substituted) Report(sink_, OT_CSS, OS_WARNING, L"<" + element->tag + L">: " + d.name + L": '" + d.value.text + L"' names an unknown custom property");
+      cached = deferred_cache_.emplace(text, substituted ? ParseDeclarations(text, L"<" + element->tag + L"> var()", sink_)
+                                                         : std::vector<Declaration>()).first;
+    }
+    for (const Declaration& parsed : cached->second) declarations.push_back(&parsed);
+  }
+
+  // font-size first: em values of the other properties depend on it.
+  for (const Declaration* declaration : declarations) {
+    const Declaration& d = *declaration;
     if (d.property != Property::kFontSize) continue;
     if (d.value.kind == CssValue::Kind::kInherit) {
       style->font_size = inherited.font_size;
@@ -148,8 +185,8 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   std::wstring border_style[4] = {L"none", L"none", L"none", L"none"};
   float border_width[4] = {3, 3, 3, 3};  // "medium"
 
-  for (const MatchedDeclaration& m : matched) {
-    const Declaration& d = *m.declaration;
+  for (const Declaration* declaration : declarations) {
+    const Declaration& d = *declaration;
     const CssValue& v = d.value;
     const bool inherit = v.kind == CssValue::Kind::kInherit;
     const int p = static_cast<int>(d.property);
@@ -253,6 +290,17 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
       case Property::kGap: style->gap = Resolve(v.length, font_size); break;
       case Property::kFlexGrow: style->flex_grow = v.number; break;
       case Property::kBehavior: style->behavior = v.text; break;
+      case Property::kCustomProperty: case Property::kDeferred: break;  // settled above
+      case Property::kPosition:
+        if (v.text == L"relative") style->position = Position::kRelative;
+        else if (v.text == L"absolute") style->position = Position::kAbsolute;
+        else if (v.text == L"fixed") style->position = Position::kFixed;
+        else style->position = Position::kStatic;
+        break;
+      case Property::kCursor: style->cursor = inherit ? inherited.cursor : v.text; break;
+      case Property::kTop: case Property::kRight: case Property::kBottom: case Property::kLeft:
+        style->offsets[p - static_cast<int>(Property::kTop)] = ToPx(v.length, font_size);
+        break;
       case Property::kCount: break;
     }
   }
@@ -263,6 +311,8 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   }
   // The root and floats never flow inline; an inline element inside a flex row is an item.
   if (!parent && style->display == Display::kInline) style->display = Display::kBlock;
+  // Positioned out of the flow, an element is laid out as a block.
+  if (style->OutOfFlow() && style->display == Display::kInline) style->display = Display::kBlock;
   return style;
 }
 

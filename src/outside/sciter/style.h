@@ -18,6 +18,7 @@ enum class Display { kNone, kBlock, kInline, kInlineBlock, kFlex };
 enum class TextAlign { kLeft, kRight, kCenter };
 enum class Justify { kStart, kEnd, kCenter, kSpaceBetween, kSpaceAround };
 enum class AlignItems { kStretch, kStart, kEnd, kCenter };
+enum class Position { kStatic, kRelative, kAbsolute, kFixed };
 
 struct ComputedStyle {
   Display display = Display::kInline;
@@ -51,6 +52,13 @@ struct ComputedStyle {
   float gap = 0;
   float flex_grow = 0;
   std::wstring behavior;
+  Position position = Position::kStatic;
+  std::wstring cursor = L"auto";  // inherited
+  // Custom properties (--name), inherited; shared with the parent until the element sets one.
+  std::shared_ptr<const std::map<std::wstring, std::wstring>> custom;
+  Length offsets[4] = {{0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}, {0, Unit::kAuto}};  // top right bottom left
+
+  bool OutOfFlow() const { return position == Position::kAbsolute || position == Position::kFixed; }
 };
 
 // The engine's defaults (what a page without style sheets looks like).
@@ -71,6 +79,8 @@ class StyleResolver {
   DiagnosticSink sink_;
   // style="" texts parsed once each, so their diagnostics come once and restyling is cheap.
   mutable std::map<std::wstring, std::vector<Declaration>> inline_cache_;
+  // Declarations with var() once their values are substituted, parsed once each.
+  mutable std::map<std::wstring, std::vector<Declaration>> deferred_cache_;
 };
 
 }  // namespace sciter_engine
