@@ -17,6 +17,7 @@ int CSNMessageBox::ShowMessage(const wchar_t* message, const wchar_t* caption, U
   SetTitle(caption != nullptr ? caption : L"");
   m_message = message != nullptr ? message : L"";
   m_caption = caption != nullptr ? caption : L"";
+  m_buttons.clear();
   for (const wchar_t* token : ov::gui::ButtonTokensForType(type)) {
     ov::StringT displayText;
     Glossel()->Translate(displayText, token, Selector().c_str());
