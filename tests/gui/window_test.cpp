@@ -193,7 +193,8 @@ TEST_F(WindowHost, ParentIsDisabledWhileTheWindowRunsAndActiveAfter) {
   std::atomic<bool> sawDisabled{false};
   std::thread watcher([&] {
     if (WaitFor([&] { return Visible(window); })) {
-      sawDisabled = IsWindowEnabled(parent) == FALSE;
+      // The loop disables the parent right after the window is shown.
+      sawDisabled = WaitFor([&] { return IsWindowEnabled(parent) == FALSE; });
       PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
     }
   });
