@@ -131,6 +131,16 @@ class VisibleRun(unittest.TestCase):
             self.assertEqual(0, r.exit_code, "a silent run shows nothing and needs no engine")
             self.assertEqual(1, len(r.installer_runs))
 
+    def test_engine_without_its_entry_point_ends_a_visible_run_with_minus_1(self):
+        import shutil
+        with Scenario("no-entry") as s:
+            s.build_kit()
+            # A library by the engine's name that exports no "SciterAPI".
+            shutil.copyfile(os.path.join(s.dist, "hypra.dll"), os.path.join(s.dist, "sciter.dll"))
+            r = s.run(agent_args=visible_args(s))
+            self.assertEqual(ENGINE_MISSING, r.exit_code)
+            self.assertEqual([], r.installer_runs)
+
 
 if __name__ == "__main__":
     unittest.main()
