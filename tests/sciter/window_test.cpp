@@ -535,6 +535,37 @@ TEST_F(SciterWindowTest, UnknownBehaviourIsOfferedToTheHostAndDetachedAtTheEnd) 
   EXPECT_EQ(window.behavior_events(), (std::vector<UINT>{0, 1}));
 }
 
+// {x, y} of a page function, in device pixels.
+POINT CallForPoint(HWND hwnd, const char* function) {
+  SCITER_VALUE center, x_key, x, y_key, y;
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueInit(v);
+  EXPECT_TRUE(Api()->SciterCall(hwnd, function, 0, nullptr, &center));
+  Api()->ValueStringDataSet(&x_key, L"x", 1);
+  Api()->ValueStringDataSet(&y_key, L"y", 1);
+  Api()->ValueGetValueOfKey(&center, &x_key, &x);
+  Api()->ValueGetValueOfKey(&center, &y_key, &y);
+  INT px = 0, py = 0;
+  Api()->ValueIntData(&x, &px);
+  Api()->ValueIntData(&y, &py);
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueClear(v);
+  const float scale = DisplayScale();
+  return POINT{static_cast<LONG>(px * scale), static_cast<LONG>(py * scale)};
+}
+
+TEST_F(SciterWindowTest, CaptionElementsMoveTheWindowButNotTheirButtons) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), nullptr, 50, 60, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  auto hit = [&](POINT client) {
+    return SendMessageW(window.hwnd(), WM_NCHITTEST, 0, MAKELPARAM(50 + client.x, 60 + client.y));
+  };
+  const float scale = DisplayScale();
+  EXPECT_EQ(hit(POINT{static_cast<LONG>(12 * scale), static_cast<LONG>(15 * scale)}), HTCAPTION);
+  EXPECT_EQ(hit(CallForPoint(window.hwnd(), "insideCenter")), HTCLIENT);
+  EXPECT_EQ(hit(CallForPoint(window.hwnd(), "hotCenter")), HTCLIENT);
+}
+
 TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
   TestWindow window;
   ASSERT_TRUE(window.Load(L"solid.html"));

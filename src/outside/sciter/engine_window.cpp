@@ -433,6 +433,22 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wparam, LPARAM lparam, BOOL* handled
     case WM_KEYDOWN: case WM_KEYUP:
       *handled = OnKey(msg, wparam) ? TRUE : FALSE;
       return 0;
+    case WM_NCHITTEST: {
+      // Elements marked role="window-caption" move the window, as a title bar does.
+      if (!page_) return 0;
+      POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      ScreenToClient(hwnd_, &at);
+      UpdateLayout();
+      for (Node* node = page_->HitTest(static_cast<float>(at.x), static_cast<float>(at.y)); node; node = node->parent) {
+        if (node->tag == L"button" || node->tag == L"input" || node->Attr(L"tabindex")) break;
+        const std::wstring* role = node->Attr(L"role");
+        if (role && *role == L"window-caption") {
+          *handled = TRUE;
+          return HTCAPTION;
+        }
+      }
+      return 0;
+    }
     case WM_SETCURSOR:
       // The window class has no cursor: the page's cursor style decides over the client area.
       if (LOWORD(lparam) != HTCLIENT || !page_) return 0;
