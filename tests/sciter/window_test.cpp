@@ -626,6 +626,23 @@ TEST_F(SciterWindowTest, WindowWithoutLayeringPaintsInWmPaint) {
   EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
 }
 
+TEST_F(SciterWindowTest, LayeredWindowShowsThePage) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, 10, 10, size.cx, size.cy, SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  SendMessageW(window.hwnd(), RegisterWindowMessageW(L"SciterUpdateLayered"), 0, 0);
+  window.Pump(200);
+  HDC screen = GetDC(nullptr);
+  const COLORREF body = GetPixel(screen, 10 + size.cx - 5, 10 + size.cy - 5);
+  const COLORREF hot = GetPixel(screen, 10 + static_cast<int>(20 * DisplayScale()), 10 + static_cast<int>(45 * DisplayScale()));
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(body, RGB(0x20, 0x40, 0xC0));
+  EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
+  EXPECT_EQ(window.diagnostics().Count(OT_DOM, OS_WARNING), 0u) << window.diagnostics().Dump();
+}
+
 TEST_F(SciterWindowTest, OptionsAreCheckedAndUnknownOnesRefused) {
   TestWindow window;
   EXPECT_FALSE(Api()->SciterSetOption(window.hwnd(), 999, 1));
