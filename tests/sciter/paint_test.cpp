@@ -141,6 +141,26 @@ TEST_F(PaintTest, FocusedButtonGetsADottedRing) {
   EXPECT_EQ(At(0, 0), kOpaqueWhite) << "the ring is inside the button";
 }
 
+TEST_F(PaintTest, PicturesAreScaledIntoTheirBox) {
+  Render(L"<style>html, body { margin: 0 } img { display: block }</style>"
+         L"<img id=big src=two_colours.png width=80 height=40><img id=natural src=two_colours.png>"
+         L"<img id=wide src=two_colours.png style='width: 16px'><img id=broken src=not_a_picture.png>",
+         100, 100);
+  EXPECT_FLOAT_EQ(Box(L"big").width, 80);
+  EXPECT_FLOAT_EQ(Box(L"big").height, 40);
+  EXPECT_EQ(At(10, 10), 0xFFFF0000u);
+  EXPECT_EQ(At(70, 10), 0xFF0000FFu);
+  const uint32_t translucent = At(70, 35);
+  EXPECT_EQ(translucent >> 24, 0x80u) << "the picture's alpha is kept";
+  EXPECT_EQ((translucent >> 8) & 0xFF, 0x80u) << "premultiplied green";
+  EXPECT_FLOAT_EQ(Box(L"natural").width, 8);
+  EXPECT_FLOAT_EQ(Box(L"natural").height, 4);
+  EXPECT_FLOAT_EQ(Box(L"wide").width, 16);
+  EXPECT_FLOAT_EQ(Box(L"wide").height, 8) << "one given side keeps the proportions";
+  EXPECT_TRUE(diagnostics_.Contains(OT_DOM, L"not_a_picture.png")) << diagnostics_.Dump();
+  EXPECT_FLOAT_EQ(Box(L"broken").height, 0);
+}
+
 TEST_F(PaintTest, PopupLikePageRendersCleanly) {
   std::string html;
   ASSERT_TRUE(ReadWholeFile(sciter_testing::PagePath(L"popup_like.html"), &html));

@@ -1,6 +1,7 @@
 #include "page.h"
 
 #include "css.h"
+#include "image.h"
 #include "framework/scoped_handle.h"
 #include "markup.h"
 #include "text_codec.h"
@@ -72,6 +73,26 @@ void Page::CollectResources(const ResourceFetcher& fetch) {
         sheets_.push_back(std::make_unique<StyleSheet>(
             ParseStyleSheet(text, cut == std::wstring::npos ? resolved : resolved.substr(cut + 1), sink_)));
       }
+    } else if (element->tag == L"img") {
+      const std::wstring* src = element->Attr(L"src");
+      std::wstring resolved;
+      std::string bytes;
+      if (!src || src->empty()) continue;
+      if (!ResolveReference(path_, *src, &resolved)) {
+        Report(sink_, OT_DOM, OS_WARNING, page_name + L": picture '" + *src + L"' is not a local file; not shown");
+        continue;
+      }
+      if (!fetch || !fetch(resolved, kResourceImage, &bytes)) {
+        Report(sink_, OT_DOM, OS_WARNING, page_name + L": cannot load picture " + resolved);
+        continue;
+      }
+      auto image = std::make_shared<Image>();
+      std::wstring error;
+      if (!DecodeImage(bytes, image.get(), &error)) {
+        Report(sink_, OT_DOM, OS_WARNING, resolved + L": " + error);
+        continue;
+      }
+      element->image = image;
     } else if (element->tag == L"script") {
       const std::wstring* type = element->Attr(L"type");
       if (type) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "image.h"
+
 namespace sciter_engine {
 
 PixelBuffer::~PixelBuffer() { Release(); }
@@ -111,6 +113,7 @@ class Painter {
   void PaintRounded(const LayoutBox* box, const IntRect& outer, float radius, const IntRect& clip);
   void PaintFocusRing(const LayoutBox* box, const IntRect& clip);
   void PaintText(const TextFragment& fragment, const IntRect& clip);
+  void PaintImage(const Image& image, const LayoutBox* box, const IntRect& clip);
 
   const PaintOptions& options_;
   FontCache* fonts_;
@@ -236,9 +239,41 @@ void Painter::PaintText(const TextFragment& fragment, const IntRect& clip) {
   }
 }
 
+// The picture scaled into the content box, bilinear in premultiplied space.
+void Painter::PaintImage(const Image& image, const LayoutBox* box, const IntRect& clip) {
+  const float left = box->ContentX(), top = box->ContentY();
+  const float width = box->ContentWidth(), height = box->ContentHeight();
+  if (width <= 0 || height <= 0 || image.width <= 0 || image.height <= 0) return;
+  const IntRect area = Round(left, top, width, height).Intersect(clip);
+  const float sx = image.width / width, sy = image.height / height;
+  for (int y = area.top; y < area.bottom; ++y) {
+    const float fy = std::clamp((y + 0.5f - top) * sy - 0.5f, 0.0f, static_cast<float>(image.height - 1));
+    const int y0 = static_cast<int>(fy), y1 = std::min(y0 + 1, image.height - 1);
+    const float wy = fy - y0;
+    uint32_t* row = target_->pixels() + static_cast<size_t>(y) * target_->width();
+    for (int x = area.left; x < area.right; ++x) {
+      const float fx = std::clamp((x + 0.5f - left) * sx - 0.5f, 0.0f, static_cast<float>(image.width - 1));
+      const int x0 = static_cast<int>(fx), x1 = std::min(x0 + 1, image.width - 1);
+      const float wx = fx - x0;
+      const uint32_t p00 = image.pixels[static_cast<size_t>(y0) * image.width + x0];
+      const uint32_t p01 = image.pixels[static_cast<size_t>(y0) * image.width + x1];
+      const uint32_t p10 = image.pixels[static_cast<size_t>(y1) * image.width + x0];
+      const uint32_t p11 = image.pixels[static_cast<size_t>(y1) * image.width + x1];
+      uint32_t sample = 0;
+      for (int shift = 0; shift < 32; shift += 8) {
+        const float top_mix = ((p00 >> shift) & 0xFF) * (1 - wx) + ((p01 >> shift) & 0xFF) * wx;
+        const float bottom_mix = ((p10 >> shift) & 0xFF) * (1 - wx) + ((p11 >> shift) & 0xFF) * wx;
+        sample |= static_cast<uint32_t>(std::lround(top_mix * (1 - wy) + bottom_mix * wy)) << shift;
+      }
+      row[x] = Over(sample, row[x]);
+    }
+  }
+}
+
 void Painter::PaintBox(const LayoutBox* box, const IntRect& clip, int depth) {
   const ComputedStyle& style = *box->style;
   if (style.visible) PaintBackgroundAndBorders(box, clip);
+  if (style.visible && box->node && box->node->image) PaintImage(*box->node->image, box, clip);
   IntRect inner_clip = clip;
   if (style.overflow_hidden) {
     inner_clip = clip.Intersect(Round(box->x + box->border[3], box->y + box->border[0],

@@ -36,6 +36,7 @@ button { padding: 1px 6px; border: 1px solid #767676; background-color: #EFEFEF;
 button:hover { background-color: #E5E5E5; }
 button:active { background-color: #F5F5F5; }
 img { display: inline-block; }
+td, th { display: inline-block; }
 )css";
 
 float Resolve(const Length& length, float font_size) {
