@@ -188,6 +188,10 @@ TEST_F(PaintTest, PopupLikePageRendersCleanly) {
   const NodeGeometry& title = Box(L"title");
   EXPECT_GT(CountDifferent(static_cast<int>(title.x), static_cast<int>(title.y), static_cast<int>(title.x + title.width),
                            static_cast<int>(title.y + title.height), 0xFFF0F0F0u), 20);
+  const NodeGeometry& logo = Box(L"logo");
+  EXPECT_FLOAT_EQ(logo.x, 400 - 8 - 16);
+  EXPECT_FLOAT_EQ(logo.y, 8);
+  EXPECT_EQ(At(static_cast<int>(logo.x) + 2, static_cast<int>(logo.y) + 2), 0xFFFF0000u) << "the logo's red half";
   EXPECT_EQ(diagnostics_.Count(OT_CSS, OS_WARNING) + diagnostics_.Count(OT_DOM, OS_WARNING), 0u) << diagnostics_.Dump();
 }
 

@@ -108,6 +108,7 @@ class TestWindow {
   }
   const std::vector<UINT>& notifications() const { return notifications_; }
   const std::vector<std::wstring>& loaded() const { return loaded_; }
+  const std::vector<UINT>& load_types() const { return load_types_; }
   sciter_testing::DiagnosticRecorder& diagnostics() { return diagnostics_; }
   void set_discard(const std::wstring& suffix) { discard_suffix_ = suffix; }
   void set_progress(int percent) { progress_ = percent; }
@@ -154,6 +155,7 @@ class TestWindow {
     if (notification->code == SC_LOAD_DATA) {
       const std::wstring uri = reinterpret_cast<SCN_LOAD_DATA*>(notification)->uri;
       self->loaded_.push_back(uri);
+      self->load_types_.push_back(reinterpret_cast<SCN_LOAD_DATA*>(notification)->dataType);
       static const char kSupplied[] = "html, body { margin: 0 } body { width: 123px; height: 45px }";
       if (uri.find(L"virtual/supplied.css") != std::wstring::npos) {
         auto* load = reinterpret_cast<SCN_LOAD_DATA*>(notification);
@@ -245,6 +247,7 @@ class TestWindow {
   std::vector<HostCall> calls_;
   std::vector<UINT> notifications_;
   std::vector<std::wstring> loaded_;
+  std::vector<UINT> load_types_;
   std::wstring discard_suffix_;
   int progress_ = 0;
   sciter_testing::DiagnosticRecorder diagnostics_;
@@ -361,13 +364,15 @@ TEST_F(SciterWindowTest, PopupPageLoadsWithTheBodySizeAsContentSize) {
 TEST_F(SciterWindowTest, HostCallbackSeesThePageAndEveryLinkedFile) {
   TestWindow window;
   LoadPopup(&window);
-  ASSERT_EQ(window.loaded().size(), 3u);
+  ASSERT_EQ(window.loaded().size(), 4u);
   EXPECT_NE(window.loaded()[0].find(L"popup_like.html"), std::wstring::npos);
   EXPECT_NE(window.loaded()[1].find(L"popup_like.css"), std::wstring::npos);
   EXPECT_NE(window.loaded()[2].find(L"popup_like.js"), std::wstring::npos);
+  EXPECT_NE(window.loaded()[3].find(L"two_colours.png"), std::wstring::npos);
+  EXPECT_EQ(window.load_types(), (std::vector<UINT>{0, 2, 4, 1}));
   size_t data_loaded = 0;
   for (UINT code : window.notifications()) data_loaded += code == SC_DATA_LOADED;
-  EXPECT_EQ(data_loaded, 3u);
+  EXPECT_EQ(data_loaded, 4u);
 }
 
 TEST_F(SciterWindowTest, StyleSheetTheHostDiscardsIsNotApplied) {
