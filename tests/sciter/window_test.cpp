@@ -531,6 +531,16 @@ TEST_F(SciterWindowTest, PageCallsTranslateWhileLoading) {
   EXPECT_EQ(CallForText(window.hwnd(), "labelText"), L"T:_LSOKLS_");
 }
 
+TEST_F(SciterWindowTest, ScriptChangingAPictureSourceLoadsIt) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const size_t loads = window.loaded().size();
+  EXPECT_EQ(CallForText(window.hwnd(), "showPicture"), L"0 -> 8");
+  ASSERT_EQ(window.loaded().size(), loads + 1);
+  EXPECT_NE(window.loaded().back().find(L"two_colours.png"), std::wstring::npos);
+  EXPECT_EQ(window.load_types().back(), 1u);
+}
+
 TEST_F(SciterWindowTest, UnknownBehaviourIsOfferedToTheHostAndDetachedAtTheEnd) {
   TestWindow window;
   ASSERT_TRUE(window.Load(L"solid.html"));

@@ -588,6 +588,14 @@ void EngineWindow::FireTimer(UINT_PTR timer) {
 
 void EngineWindow::DocumentChanged() { RequestRepaint(); }
 
+void EngineWindow::PictureChanged(Node* element) {
+  std::shared_ptr<Page> page = page_;
+  if (!page || page->document().FindByNumber(element->number()) != element) return;
+  page->LoadPicture(element, [this](const std::wstring& path, UINT type, std::string* bytes) {
+    return FetchResource(path, type, bytes);
+  });
+}
+
 void EngineWindow::SetFocus(Node* element) {
   if (element == focused_) return;
   // Only elements of the current page (a script may outlive its window's page).

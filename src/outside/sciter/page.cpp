@@ -74,25 +74,7 @@ void Page::CollectResources(const ResourceFetcher& fetch) {
             ParseStyleSheet(text, cut == std::wstring::npos ? resolved : resolved.substr(cut + 1), sink_)));
       }
     } else if (element->tag == L"img") {
-      const std::wstring* src = element->Attr(L"src");
-      std::wstring resolved;
-      std::string bytes;
-      if (!src || src->empty()) continue;
-      if (!ResolveReference(path_, *src, &resolved)) {
-        Report(sink_, OT_DOM, OS_WARNING, page_name + L": picture '" + *src + L"' is not a local file; not shown");
-        continue;
-      }
-      if (!fetch || !fetch(resolved, kResourceImage, &bytes)) {
-        Report(sink_, OT_DOM, OS_WARNING, page_name + L": cannot load picture " + resolved);
-        continue;
-      }
-      auto image = std::make_shared<Image>();
-      std::wstring error;
-      if (!DecodeImage(bytes, image.get(), &error)) {
-        Report(sink_, OT_DOM, OS_WARNING, resolved + L": " + error);
-        continue;
-      }
-      element->image = image;
+      LoadPicture(element, fetch);
     } else if (element->tag == L"script") {
       const std::wstring* type = element->Attr(L"type");
       if (type) {
@@ -115,6 +97,32 @@ void Page::CollectResources(const ResourceFetcher& fetch) {
       scripts_.push_back(std::move(script));
     }
   }
+}
+
+void Page::LoadPicture(Node* element, const ResourceFetcher& fetch) {
+  element->image.reset();
+  document_.Touch();
+  const std::wstring* src = element->Attr(L"src");
+  if (!src || src->empty()) return;
+  const size_t slash = path_.find_last_of(L"\\/");
+  const std::wstring page_name = slash == std::wstring::npos ? path_ : path_.substr(slash + 1);
+  std::wstring resolved;
+  std::string bytes;
+  if (!ResolveReference(path_, *src, &resolved)) {
+    Report(sink_, OT_DOM, OS_WARNING, page_name + L": picture '" + *src + L"' is not a local file; not shown");
+    return;
+  }
+  if (!fetch || !fetch(resolved, kResourceImage, &bytes)) {
+    Report(sink_, OT_DOM, OS_WARNING, page_name + L": cannot load picture " + resolved);
+    return;
+  }
+  auto image = std::make_shared<Image>();
+  std::wstring error;
+  if (!DecodeImage(bytes, image.get(), &error)) {
+    Report(sink_, OT_DOM, OS_WARNING, resolved + L": " + error);
+    return;
+  }
+  element->image = image;
 }
 
 bool Page::NeedsLayout(const LayoutOptions& options) const {

@@ -50,6 +50,9 @@ class Page {
   void Paint(PixelBuffer* target, const PaintOptions& options);
   Node* HitTest(float x, float y) const;
 
+  // Loads (again) the picture of an <img> from its src, as after a script changed it.
+  void LoadPicture(Node* element, const ResourceFetcher& fetch);
+
   FontCache& fonts() { return *fonts_; }
   void SetFontQuality(DWORD quality);
 
