@@ -161,6 +161,26 @@ TEST_F(PaintTest, PicturesAreScaledIntoTheirBox) {
   EXPECT_FLOAT_EQ(Box(L"broken").height, 0);
 }
 
+TEST_F(PaintTest, BackgroundPicturesArePlacedSizedAndTiled) {
+  Render(L"<style>html, body { margin: 0 } div { margin: 0 }"
+         L"#corner { width: 40px; height: 20px; background: #ffffff url(two_colours.png) no-repeat right bottom }"
+         L"#tiles { width: 16px; height: 4px; background-image: url('two_colours.png') }"
+         L"#cover { width: 16px; height: 16px; background-image: url(\"two_colours.png\"); background-repeat: no-repeat;"
+         L"  background-position: center; background-size: cover }"
+         L"#missing { width: 4px; height: 4px; background: url(nothing_here.png) }</style>"
+         L"<div id=corner></div><div id=tiles></div><div id=cover></div><div id=missing></div>",
+         60, 60);
+  EXPECT_EQ(At(5, 5), kOpaqueWhite);
+  EXPECT_EQ(At(33, 17), 0xFFFF0000u);
+  EXPECT_EQ(At(38, 17), 0xFF0000FFu);
+  EXPECT_EQ(At(1, 21), 0xFFFF0000u) << "first tile";
+  EXPECT_EQ(At(6, 21), 0xFF0000FFu);
+  EXPECT_EQ(At(9, 21), 0xFFFF0000u) << "second tile";
+  EXPECT_EQ(At(4, 26), 0xFFFF0000u) << "cover: scaled 4 times and centred";
+  EXPECT_EQ(At(12, 26), 0xFF0000FFu);
+  EXPECT_TRUE(diagnostics_.Contains(OT_DOM, L"nothing_here.png")) << diagnostics_.Dump();
+}
+
 TEST_F(PaintTest, PopupLikePageRendersCleanly) {
   std::string html;
   ASSERT_TRUE(ReadWholeFile(sciter_testing::PagePath(L"popup_like.html"), &html));

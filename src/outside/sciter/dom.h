@@ -69,6 +69,8 @@ class Node {
   std::shared_ptr<const ComputedStyle> style;
   // <img>: the decoded picture, null when there is none.
   std::shared_ptr<const Image> image;
+  // The picture of its background-image style, null when there is none.
+  std::shared_ptr<const Image> background_image;
 
  private:
   NodeKind kind_;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,12 +59,17 @@ class Page {
 
  private:
   void CollectResources(const ResourceFetcher& fetch);
+  // Gives every element the picture its background-image names (each file read once).
+  void AttachBackgroundImages();
+  std::shared_ptr<const Image> Picture(const std::wstring& path);
 
   DiagnosticSink sink_;
   Document document_;
   std::wstring path_;
   std::vector<std::unique_ptr<StyleSheet>> sheets_;
   std::vector<Script> scripts_;
+  ResourceFetcher fetch_;
+  std::map<std::wstring, std::shared_ptr<const Image>> pictures_;  // null: could not be had
   std::unique_ptr<StyleResolver> resolver_;
   std::unique_ptr<FontCache> fonts_;
   LayoutResult layout_;
