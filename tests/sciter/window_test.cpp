@@ -458,6 +458,20 @@ TEST_F(SciterWindowTest, TabTwiceThenSpaceActivatesTheSecondButton) {
   EXPECT_EQ(call->args[0], L"_LSNoLS_");
 }
 
+TEST_F(SciterWindowTest, ArrowKeysWalkTheButtons) {
+  TestWindow window;
+  LoadPopup(&window);
+  window.Key(VK_TAB);    // Yes
+  window.Key(VK_RIGHT);  // No
+  window.Key(VK_RIGHT);  // back to Yes
+  window.Key(VK_LEFT);   // No
+  window.Key(VK_RETURN);
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  const HostCall* call = window.FindCall("onButtonPressed");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args[0], L"_LSNoLS_");
+}
+
 TEST_F(SciterWindowTest, EscapeReachesThePageKeyHandler) {
   TestWindow window;
   LoadPopup(&window);

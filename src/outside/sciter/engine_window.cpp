@@ -759,6 +759,10 @@ bool EngineWindow::OnKey(UINT msg, WPARAM key) {
   if (down) {
     if (key == VK_TAB && !details.ctrl && !details.alt) {
       MoveFocus(details.shift);
+    } else if ((key == VK_LEFT || key == VK_UP || key == VK_RIGHT || key == VK_DOWN) && focused_ &&
+               focused_->tag == L"button") {
+      // Arrows walk the buttons as they do in a system message box.
+      MoveFocus(key == VK_LEFT || key == VK_UP);
     } else if (key == VK_RETURN && focused_) {
       Click(focused_);
     } else if (key == VK_SPACE && focused_) {
