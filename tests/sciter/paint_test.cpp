@@ -141,6 +141,46 @@ TEST_F(PaintTest, FocusedButtonGetsADottedRing) {
   EXPECT_EQ(At(0, 0), kOpaqueWhite) << "the ring is inside the button";
 }
 
+TEST_F(PaintTest, PicturesAreScaledIntoTheirBox) {
+  Render(L"<style>html, body { margin: 0 } img { display: block }</style>"
+         L"<img id=big src=two_colours.png width=80 height=40><img id=natural src=two_colours.png>"
+         L"<img id=wide src=two_colours.png style='width: 16px'><img id=broken src=not_a_picture.png>",
+         100, 100);
+  EXPECT_FLOAT_EQ(Box(L"big").width, 80);
+  EXPECT_FLOAT_EQ(Box(L"big").height, 40);
+  EXPECT_EQ(At(10, 10), 0xFFFF0000u);
+  EXPECT_EQ(At(70, 10), 0xFF0000FFu);
+  const uint32_t translucent = At(70, 35);
+  EXPECT_EQ(translucent >> 24, 0x80u) << "the picture's alpha is kept";
+  EXPECT_EQ((translucent >> 8) & 0xFF, 0x80u) << "premultiplied green";
+  EXPECT_FLOAT_EQ(Box(L"natural").width, 8);
+  EXPECT_FLOAT_EQ(Box(L"natural").height, 4);
+  EXPECT_FLOAT_EQ(Box(L"wide").width, 16);
+  EXPECT_FLOAT_EQ(Box(L"wide").height, 8) << "one given side keeps the proportions";
+  EXPECT_TRUE(diagnostics_.Contains(OT_DOM, L"not_a_picture.png")) << diagnostics_.Dump();
+  EXPECT_FLOAT_EQ(Box(L"broken").height, 0);
+}
+
+TEST_F(PaintTest, BackgroundPicturesArePlacedSizedAndTiled) {
+  Render(L"<style>html, body { margin: 0 } div { margin: 0 }"
+         L"#corner { width: 40px; height: 20px; background: #ffffff url(two_colours.png) no-repeat right bottom }"
+         L"#tiles { width: 16px; height: 4px; background-image: url('two_colours.png') }"
+         L"#cover { width: 16px; height: 16px; background-image: url(\"two_colours.png\"); background-repeat: no-repeat;"
+         L"  background-position: center; background-size: cover }"
+         L"#missing { width: 4px; height: 4px; background: url(nothing_here.png) }</style>"
+         L"<div id=corner></div><div id=tiles></div><div id=cover></div><div id=missing></div>",
+         60, 60);
+  EXPECT_EQ(At(5, 5), kOpaqueWhite);
+  EXPECT_EQ(At(33, 17), 0xFFFF0000u);
+  EXPECT_EQ(At(38, 17), 0xFF0000FFu);
+  EXPECT_EQ(At(1, 21), 0xFFFF0000u) << "first tile";
+  EXPECT_EQ(At(6, 21), 0xFF0000FFu);
+  EXPECT_EQ(At(9, 21), 0xFFFF0000u) << "second tile";
+  EXPECT_EQ(At(4, 26), 0xFFFF0000u) << "cover: scaled 4 times and centred";
+  EXPECT_EQ(At(12, 26), 0xFF0000FFu);
+  EXPECT_TRUE(diagnostics_.Contains(OT_DOM, L"nothing_here.png")) << diagnostics_.Dump();
+}
+
 TEST_F(PaintTest, PopupLikePageRendersCleanly) {
   std::string html;
   ASSERT_TRUE(ReadWholeFile(sciter_testing::PagePath(L"popup_like.html"), &html));
@@ -168,6 +208,10 @@ TEST_F(PaintTest, PopupLikePageRendersCleanly) {
   const NodeGeometry& title = Box(L"title");
   EXPECT_GT(CountDifferent(static_cast<int>(title.x), static_cast<int>(title.y), static_cast<int>(title.x + title.width),
                            static_cast<int>(title.y + title.height), 0xFFF0F0F0u), 20);
+  const NodeGeometry& logo = Box(L"logo");
+  EXPECT_FLOAT_EQ(logo.x, 400 - 8 - 16);
+  EXPECT_FLOAT_EQ(logo.y, 8);
+  EXPECT_EQ(At(static_cast<int>(logo.x) + 2, static_cast<int>(logo.y) + 2), 0xFFFF0000u) << "the logo's red half";
   EXPECT_EQ(diagnostics_.Count(OT_CSS, OS_WARNING) + diagnostics_.Count(OT_DOM, OS_WARNING), 0u) << diagnostics_.Dump();
 }
 

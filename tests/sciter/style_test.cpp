@@ -216,6 +216,37 @@ TEST_F(StyleTest, CustomPropertiesInheritAndSubstitute) {
   EXPECT_FLOAT_EQ(Of(L"d").font_size, 20.0f);
 }
 
+TEST_F(StyleTest, BackgroundShorthandAndLonghandsForPictures) {
+  ParseHtml(L"<div id=a></div><div id=b></div><div id=c></div>", L"page.html", &document_, diagnostics_.Sink());
+  sheet_ = ParseStyleSheet(L"#a { background: url(img/logo.png) no-repeat right 10px #ff0000 }"
+                           L"#b { background-image: url('../x.png'); background-position: 25% bottom; background-size: 50% auto }"
+                           L"#c { background: url(a.png) repeat-x; background-image: none; background-size: contain }",
+                           L"skin.css", diagnostics_.Sink());
+  sheet_.base_path = L"C:\\app\\skin\\skin.css";
+  StyleResolver resolver({&sheet_}, diagnostics_.Sink());
+  resolver.StyleDocument(&document_);
+  const ComputedStyle& a = Of(L"a");
+  EXPECT_EQ(a.background_image, L"C:\\app\\skin\\img\\logo.png");
+  EXPECT_FALSE(a.background_repeat_x);
+  EXPECT_FALSE(a.background_repeat_y);
+  EXPECT_EQ(a.background_position[0].unit, Unit::kPercent);
+  EXPECT_FLOAT_EQ(a.background_position[0].value, 100);
+  EXPECT_FLOAT_EQ(a.background_position[1].value, 10);
+  EXPECT_EQ(a.background, kRed);
+  const ComputedStyle& b = Of(L"b");
+  EXPECT_EQ(b.background_image, L"C:\\app\\x.png");
+  EXPECT_FLOAT_EQ(b.background_position[0].value, 25);
+  EXPECT_FLOAT_EQ(b.background_position[1].value, 100);
+  EXPECT_FLOAT_EQ(b.background_size[0].value, 50);
+  EXPECT_TRUE(b.background_size[1].IsAuto());
+  const ComputedStyle& c = Of(L"c");
+  EXPECT_EQ(c.background_image, L"");
+  EXPECT_TRUE(c.background_repeat_x);
+  EXPECT_FALSE(c.background_repeat_y);
+  EXPECT_EQ(c.background_size_keyword, L"contain");
+  EXPECT_EQ(diagnostics_.Count(OT_CSS, OS_WARNING), 0u) << diagnostics_.Dump();
+}
+
 TEST_F(StyleTest, RootAndDisabledPseudoClasses) {
   Style(L":root { color: green } button:disabled { color: red } button:enabled { color: blue }",
         L"<html id=h><body id=b><button id=off disabled>x</button><button id=on>y</button></body></html>");

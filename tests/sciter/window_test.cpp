@@ -108,6 +108,7 @@ class TestWindow {
   }
   const std::vector<UINT>& notifications() const { return notifications_; }
   const std::vector<std::wstring>& loaded() const { return loaded_; }
+  const std::vector<UINT>& load_types() const { return load_types_; }
   sciter_testing::DiagnosticRecorder& diagnostics() { return diagnostics_; }
   void set_discard(const std::wstring& suffix) { discard_suffix_ = suffix; }
   void set_progress(int percent) { progress_ = percent; }
@@ -154,6 +155,7 @@ class TestWindow {
     if (notification->code == SC_LOAD_DATA) {
       const std::wstring uri = reinterpret_cast<SCN_LOAD_DATA*>(notification)->uri;
       self->loaded_.push_back(uri);
+      self->load_types_.push_back(reinterpret_cast<SCN_LOAD_DATA*>(notification)->dataType);
       static const char kSupplied[] = "html, body { margin: 0 } body { width: 123px; height: 45px }";
       if (uri.find(L"virtual/supplied.css") != std::wstring::npos) {
         auto* load = reinterpret_cast<SCN_LOAD_DATA*>(notification);
@@ -245,6 +247,7 @@ class TestWindow {
   std::vector<HostCall> calls_;
   std::vector<UINT> notifications_;
   std::vector<std::wstring> loaded_;
+  std::vector<UINT> load_types_;
   std::wstring discard_suffix_;
   int progress_ = 0;
   sciter_testing::DiagnosticRecorder diagnostics_;
@@ -361,13 +364,15 @@ TEST_F(SciterWindowTest, PopupPageLoadsWithTheBodySizeAsContentSize) {
 TEST_F(SciterWindowTest, HostCallbackSeesThePageAndEveryLinkedFile) {
   TestWindow window;
   LoadPopup(&window);
-  ASSERT_EQ(window.loaded().size(), 3u);
+  ASSERT_EQ(window.loaded().size(), 4u);
   EXPECT_NE(window.loaded()[0].find(L"popup_like.html"), std::wstring::npos);
   EXPECT_NE(window.loaded()[1].find(L"popup_like.css"), std::wstring::npos);
   EXPECT_NE(window.loaded()[2].find(L"popup_like.js"), std::wstring::npos);
+  EXPECT_NE(window.loaded()[3].find(L"two_colours.png"), std::wstring::npos);
+  EXPECT_EQ(window.load_types(), (std::vector<UINT>{0, 2, 4, 1}));
   size_t data_loaded = 0;
   for (UINT code : window.notifications()) data_loaded += code == SC_DATA_LOADED;
-  EXPECT_EQ(data_loaded, 3u);
+  EXPECT_EQ(data_loaded, 4u);
 }
 
 TEST_F(SciterWindowTest, StyleSheetTheHostDiscardsIsNotApplied) {
@@ -453,6 +458,20 @@ TEST_F(SciterWindowTest, TabTwiceThenSpaceActivatesTheSecondButton) {
   EXPECT_EQ(call->args[0], L"_LSNoLS_");
 }
 
+TEST_F(SciterWindowTest, ArrowKeysWalkTheButtons) {
+  TestWindow window;
+  LoadPopup(&window);
+  window.Key(VK_TAB);    // Yes
+  window.Key(VK_RIGHT);  // No
+  window.Key(VK_RIGHT);  // back to Yes
+  window.Key(VK_LEFT);   // No
+  window.Key(VK_RETURN);
+  ASSERT_TRUE(window.PumpUntil([&] { return !IsWindow(window.hwnd()); }));
+  const HostCall* call = window.FindCall("onButtonPressed");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->args[0], L"_LSNoLS_");
+}
+
 TEST_F(SciterWindowTest, EscapeReachesThePageKeyHandler) {
   TestWindow window;
   LoadPopup(&window);
@@ -526,6 +545,16 @@ TEST_F(SciterWindowTest, PageCallsTranslateWhileLoading) {
   EXPECT_EQ(CallForText(window.hwnd(), "labelText"), L"T:_LSOKLS_");
 }
 
+TEST_F(SciterWindowTest, ScriptChangingAPictureSourceLoadsIt) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const size_t loads = window.loaded().size();
+  EXPECT_EQ(CallForText(window.hwnd(), "showPicture"), L"0 -> 8");
+  ASSERT_EQ(window.loaded().size(), loads + 1);
+  EXPECT_NE(window.loaded().back().find(L"two_colours.png"), std::wstring::npos);
+  EXPECT_EQ(window.load_types().back(), 1u);
+}
+
 TEST_F(SciterWindowTest, UnknownBehaviourIsOfferedToTheHostAndDetachedAtTheEnd) {
   TestWindow window;
   ASSERT_TRUE(window.Load(L"solid.html"));
@@ -533,6 +562,37 @@ TEST_F(SciterWindowTest, UnknownBehaviourIsOfferedToTheHostAndDetachedAtTheEnd) 
   EXPECT_EQ(window.behavior_events(), std::vector<UINT>{0});
   DestroyWindow(window.hwnd());
   EXPECT_EQ(window.behavior_events(), (std::vector<UINT>{0, 1}));
+}
+
+// {x, y} of a page function, in device pixels.
+POINT CallForPoint(HWND hwnd, const char* function) {
+  SCITER_VALUE center, x_key, x, y_key, y;
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueInit(v);
+  EXPECT_TRUE(Api()->SciterCall(hwnd, function, 0, nullptr, &center));
+  Api()->ValueStringDataSet(&x_key, L"x", 1);
+  Api()->ValueStringDataSet(&y_key, L"y", 1);
+  Api()->ValueGetValueOfKey(&center, &x_key, &x);
+  Api()->ValueGetValueOfKey(&center, &y_key, &y);
+  INT px = 0, py = 0;
+  Api()->ValueIntData(&x, &px);
+  Api()->ValueIntData(&y, &py);
+  for (SCITER_VALUE* v : {&center, &x_key, &x, &y_key, &y}) Api()->ValueClear(v);
+  const float scale = DisplayScale();
+  return POINT{static_cast<LONG>(px * scale), static_cast<LONG>(py * scale)};
+}
+
+TEST_F(SciterWindowTest, CaptionElementsMoveTheWindowButNotTheirButtons) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), nullptr, 50, 60, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  auto hit = [&](POINT client) {
+    return SendMessageW(window.hwnd(), WM_NCHITTEST, 0, MAKELPARAM(50 + client.x, 60 + client.y));
+  };
+  const float scale = DisplayScale();
+  EXPECT_EQ(hit(POINT{static_cast<LONG>(12 * scale), static_cast<LONG>(15 * scale)}), HTCAPTION);
+  EXPECT_EQ(hit(CallForPoint(window.hwnd(), "insideCenter")), HTCLIENT);
+  EXPECT_EQ(hit(CallForPoint(window.hwnd(), "hotCenter")), HTCLIENT);
 }
 
 TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
@@ -593,6 +653,23 @@ TEST_F(SciterWindowTest, WindowWithoutLayeringPaintsInWmPaint) {
   ReleaseDC(window.hwnd(), dc);
   EXPECT_EQ(body, RGB(0x20, 0x40, 0xC0));
   EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
+}
+
+TEST_F(SciterWindowTest, LayeredWindowShowsThePage) {
+  TestWindow window;
+  ASSERT_TRUE(window.Load(L"solid.html"));
+  const SIZE size = window.ContentSize();
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, 10, 10, size.cx, size.cy, SWP_NOACTIVATE);
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  SendMessageW(window.hwnd(), RegisterWindowMessageW(L"SciterUpdateLayered"), 0, 0);
+  window.Pump(200);
+  HDC screen = GetDC(nullptr);
+  const COLORREF body = GetPixel(screen, 10 + size.cx - 5, 10 + size.cy - 5);
+  const COLORREF hot = GetPixel(screen, 10 + static_cast<int>(20 * DisplayScale()), 10 + static_cast<int>(45 * DisplayScale()));
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(body, RGB(0x20, 0x40, 0xC0));
+  EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
+  EXPECT_EQ(window.diagnostics().Count(OT_DOM, OS_WARNING), 0u) << window.diagnostics().Dump();
 }
 
 TEST_F(SciterWindowTest, OptionsAreCheckedAndUnknownOnesRefused) {

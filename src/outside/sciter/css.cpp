@@ -413,34 +413,104 @@ class DeclarationParser {
     return true;
   }
 
-  // background: only its colour is drawn; images and positions are accepted and left out.
+  static bool ParseUrl(const std::wstring& word, std::wstring* url) {
+    const std::wstring lower = AsciiLower(word);
+    if (lower.compare(0, 4, L"url(") != 0 || word.back() != L')') return false;
+    std::wstring inside = Trim(word.substr(4, word.size() - 5));
+    if (inside.size() >= 2 && (inside[0] == L'"' || inside[0] == L'\'') && inside.back() == inside[0]) {
+      inside = inside.substr(1, inside.size() - 2);
+    }
+    *url = inside;
+    return !inside.empty();
+  }
+  static bool IsRepeat(const std::wstring& lower) {
+    return lower == L"no-repeat" || lower == L"repeat" || lower == L"repeat-x" || lower == L"repeat-y";
+  }
+  static bool IsPositionWord(const std::wstring& lower) {
+    return lower == L"left" || lower == L"center" || lower == L"right" || lower == L"top" || lower == L"bottom";
+  }
+  // One to two position words (keywords or lengths) to x and y.
+  bool BackgroundPosition(const std::vector<std::wstring>& words) {
+    if (words.empty() || words.size() > 2) return false;
+    Length x{0, Unit::kPercent}, y{0, Unit::kPercent};
+    auto keyword = [](const std::wstring& lower, Length* out) {
+      if (lower == L"left" || lower == L"top") *out = {0, Unit::kPercent};
+      else if (lower == L"center") *out = {50, Unit::kPercent};
+      else if (lower == L"right" || lower == L"bottom") *out = {100, Unit::kPercent};
+      else return false;
+      return true;
+    };
+    std::wstring first = AsciiLower(words[0]);
+    std::wstring second = words.size() > 1 ? AsciiLower(words[1]) : L"center";
+    if (first == L"top" || first == L"bottom" || second == L"left" || second == L"right") std::swap(first, second);
+    if (!keyword(first, &x) && !ParseLength(first, kAllowPercent | kAllowNegative, &x)) return false;
+    if (!keyword(second, &y) && !ParseLength(second, kAllowPercent | kAllowNegative, &y)) return false;
+    if (first == L"top" || first == L"bottom" || second == L"left" || second == L"right") return false;
+    AddLength(Property::kBackgroundPositionX, x);
+    AddLength(Property::kBackgroundPositionY, y);
+    return true;
+  }
+  bool BackgroundSize(const std::vector<std::wstring>& words) {
+    if (words.empty() || words.size() > 2) return false;
+    const std::wstring first = AsciiLower(words[0]);
+    if (words.size() == 1 && (first == L"cover" || first == L"contain")) {
+      AddKeyword(Property::kBackgroundSizeX, first);
+      AddLength(Property::kBackgroundSizeY, {0, Unit::kAuto});
+      return true;
+    }
+    Length x, y{0, Unit::kAuto};
+    if (!ParseLength(first, kAllowPercent | kAllowAuto, &x)) return false;
+    if (words.size() > 1 && !ParseLength(words[1], kAllowPercent | kAllowAuto, &y)) return false;
+    AddLength(Property::kBackgroundSizeX, x);
+    AddLength(Property::kBackgroundSizeY, y);
+    return true;
+  }
+  void AddImage(const std::wstring& url) {
+    CssValue image;
+    image.kind = CssValue::Kind::kString;
+    image.text = url;
+    Add(Property::kBackgroundImage, image);
+  }
+
+  // background: colour, url() picture, repeat and position; gradients are not drawn.
   bool Background(const std::wstring& value) {
     known_ = true;
     const std::vector<std::wstring> words = SplitValue(value, false);
     if (words.size() == 1 && AsciiLower(words[0]) == L"none") {
       AddColor(Property::kBackgroundColor, Color{0, 0, 0, 0});
+      AddImage(L"");
       return true;
     }
+    std::wstring url;
+    std::wstring repeat = L"repeat";
+    std::vector<std::wstring> position;
     bool found = false;
+    Color color{0, 0, 0, 0};
     for (const std::wstring& word : words) {
-      Color color;
-      if (ParseColor(word, &color)) {
-        AddColor(Property::kBackgroundColor, color);
-        found = true;
-      } else {
-        const std::wstring lower = AsciiLower(word);
-        const bool image_part = lower.compare(0, 4, L"url(") == 0 ||
-                                lower.find(L"gradient(") != std::wstring::npos ||
-                                lower == L"no-repeat" || lower == L"repeat" ||
-                                lower == L"repeat-x" || lower == L"repeat-y" ||
-                                lower == L"center" || lower == L"top" || lower == L"left" ||
-                                lower == L"right" || lower == L"bottom" || lower == L"none";
-        if (!image_part) return false;
+      const std::wstring lower = AsciiLower(word);
+      Color parsed;
+      Length length;
+      if (ParseColor(word, &parsed)) {
+        color = parsed;
+      } else if (ParseUrl(word, &url)) {
+      } else if (IsRepeat(lower)) {
+        repeat = lower;
+      } else if (IsPositionWord(lower) || ParseLength(lower, kAllowPercent | kAllowNegative, &length)) {
+        position.push_back(lower);
+      } else if (lower.find(L"gradient(") != std::wstring::npos || lower == L"none") {
         Report(sink_, OT_CSS, OS_INFO, source_ + L": background '" + word + L"' is not drawn");
-        found = true;
+      } else {
+        return false;
       }
+      found = true;
     }
-    return found;
+    if (!found) return false;
+    // The shorthand sets every part: what it leaves out goes back to the initial value.
+    AddColor(Property::kBackgroundColor, color);
+    AddImage(url);
+    AddKeyword(Property::kBackgroundRepeat, repeat);
+    if (position.empty()) position = {L"0%", L"0%"};
+    return BackgroundPosition(position);
   }
 
   bool FontFamily(const std::wstring& value) {
@@ -666,6 +736,21 @@ class DeclarationParser {
     if (n == L"color") return ColorValue(value, Property::kColor);
     if (n == L"background-color") return ColorValue(value, Property::kBackgroundColor);
     if (n == L"background") return Background(value);
+    if (n == L"background-image") {
+      known_ = true;
+      std::wstring url;
+      if (AsciiLower(value) == L"none") { AddImage(L""); return true; }
+      if (AsciiLower(value).find(L"gradient(") != std::wstring::npos) {
+        Report(sink_, OT_CSS, OS_INFO, source_ + L": background-image '" + value + L"' is not drawn");
+        return true;
+      }
+      if (!ParseUrl(value, &url)) return false;
+      AddImage(url);
+      return true;
+    }
+    if (n == L"background-repeat") return Keyword(value, {L"repeat", L"no-repeat", L"repeat-x", L"repeat-y"}, Property::kBackgroundRepeat);
+    if (n == L"background-position") { known_ = true; return BackgroundPosition(SplitValue(value, false)); }
+    if (n == L"background-size") { known_ = true; return BackgroundSize(SplitValue(value, false)); }
     if (n == L"font-family") return FontFamily(value);
     if (n == L"font-size") return FontSize(value);
     if (n == L"font-weight") return FontWeight(value);

@@ -44,6 +44,8 @@ enum class Property {
   kBehavior,
   kPosition, kTop, kRight, kBottom, kLeft,
   kCursor,
+  kBackgroundImage, kBackgroundRepeat, kBackgroundPositionX, kBackgroundPositionY,
+  kBackgroundSizeX, kBackgroundSizeY,
   // A custom property (--name: value), and a declaration whose value uses var(): both are
   // settled in the cascade, where the custom properties of the element are known.
   kCustomProperty, kDeferred,
@@ -104,6 +106,8 @@ struct Rule {
 
 struct StyleSheet {
   std::vector<Rule> rules;
+  // Where the sheet's url() references are relative to (the sheet's own file).
+  std::wstring base_path;
 };
 
 StyleSheet ParseStyleSheet(const std::wstring& text, const std::wstring& source_name,

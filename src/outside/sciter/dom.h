@@ -10,6 +10,7 @@
 namespace sciter_engine {
 
 struct ComputedStyle;
+struct Image;
 
 enum class NodeKind { kElement, kText, kComment };
 
@@ -66,6 +67,10 @@ class Node {
   NodeGeometry geometry;
   // Filled by the cascade; null for elements not styled yet.
   std::shared_ptr<const ComputedStyle> style;
+  // <img>: the decoded picture, null when there is none.
+  std::shared_ptr<const Image> image;
+  // The picture of its background-image style, null when there is none.
+  std::shared_ptr<const Image> background_image;
 
  private:
   NodeKind kind_;

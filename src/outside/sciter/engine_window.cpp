@@ -433,6 +433,22 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wparam, LPARAM lparam, BOOL* handled
     case WM_KEYDOWN: case WM_KEYUP:
       *handled = OnKey(msg, wparam) ? TRUE : FALSE;
       return 0;
+    case WM_NCHITTEST: {
+      // Elements marked role="window-caption" move the window, as a title bar does.
+      if (!page_) return 0;
+      POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      ScreenToClient(hwnd_, &at);
+      UpdateLayout();
+      for (Node* node = page_->HitTest(static_cast<float>(at.x), static_cast<float>(at.y)); node; node = node->parent) {
+        if (node->tag == L"button" || node->tag == L"input" || node->Attr(L"tabindex")) break;
+        const std::wstring* role = node->Attr(L"role");
+        if (role && *role == L"window-caption") {
+          *handled = TRUE;
+          return HTCAPTION;
+        }
+      }
+      return 0;
+    }
     case WM_SETCURSOR:
       // The window class has no cursor: the page's cursor style decides over the client area.
       if (LOWORD(lparam) != HTCLIENT || !page_) return 0;
@@ -571,6 +587,14 @@ void EngineWindow::FireTimer(UINT_PTR timer) {
 }
 
 void EngineWindow::DocumentChanged() { RequestRepaint(); }
+
+void EngineWindow::PictureChanged(Node* element) {
+  std::shared_ptr<Page> page = page_;
+  if (!page || page->document().FindByNumber(element->number()) != element) return;
+  page->LoadPicture(element, [this](const std::wstring& path, UINT type, std::string* bytes) {
+    return FetchResource(path, type, bytes);
+  });
+}
 
 void EngineWindow::SetFocus(Node* element) {
   if (element == focused_) return;
@@ -735,6 +759,10 @@ bool EngineWindow::OnKey(UINT msg, WPARAM key) {
   if (down) {
     if (key == VK_TAB && !details.ctrl && !details.alt) {
       MoveFocus(details.shift);
+    } else if ((key == VK_LEFT || key == VK_UP || key == VK_RIGHT || key == VK_DOWN) && focused_ &&
+               focused_->tag == L"button") {
+      // Arrows walk the buttons as they do in a system message box.
+      MoveFocus(key == VK_LEFT || key == VK_UP);
     } else if (key == VK_RETURN && focused_) {
       Click(focused_);
     } else if (key == VK_SPACE && focused_) {

@@ -59,6 +59,7 @@ class EngineWindow : public ScriptHost, public std::enable_shared_from_this<Engi
   Node* FocusedElement() override { return focused_; }
   float PixelRatio() override { return Scale(); }
   void UpdateLayoutNow() override { UpdateLayout(); }
+  void PictureChanged(Node* element) override;
 
  private:
   struct Handler {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "image.h"
+
 namespace sciter_engine {
 
 namespace {
@@ -169,6 +171,32 @@ class Layouter {
   }
   void LayoutOutOfFlow(const OutOfFlow& pending, LayoutBox* container, int depth);
 
+  // An <img>'s size (device pixels) from its width / height attributes, else from its picture;
+  // one side given keeps the picture's proportions. False for an <img> with neither.
+  bool ImageSize(const Node* element, float* width, float* height) const {
+    const Image* image = element->image.get();
+    const std::wstring* width_attribute = element->Attr(L"width");
+    const std::wstring* height_attribute = element->Attr(L"height");
+    const float aw = width_attribute ? static_cast<float>(_wtof(width_attribute->c_str())) : -1;
+    const float ah = height_attribute ? static_cast<float>(_wtof(height_attribute->c_str())) : -1;
+    const float nw = image ? static_cast<float>(image->width) : 0, nh = image ? static_cast<float>(image->height) : 0;
+    if (aw < 0 && ah < 0 && !image) return false;
+    float w = nw, h = nh;
+    if (aw >= 0 && ah >= 0) { w = aw; h = ah; }
+    else if (aw >= 0) { w = aw; h = nw > 0 ? aw * nh / nw : 0; }
+    else if (ah >= 0) { h = ah; w = nh > 0 ? ah * nw / nh : 0; }
+    *width = Scaled(std::min(w, 1e5f));
+    *height = Scaled(std::min(h, 1e5f));
+    return true;
+  }
+  // The content height of an <img> laid out `content_width` wide.
+  float ImageHeight(const Node* element, float content_width, bool width_given) const {
+    float w = 0, h = 0;
+    if (!ImageSize(element, &w, &h)) return 0;
+    if (!width_given || w <= 0) return h;
+    return content_width * h / w;
+  }
+
   const LayoutOptions& options_;
   FontCache* fonts_;
   std::vector<std::vector<OutOfFlow>> containers_;
@@ -193,6 +221,8 @@ std::unique_ptr<LayoutBox> Layouter::LayoutBlock(Node* element, float x, float y
   } else if (explicit_width) {
     const float width = Px(style.width, cw);
     border_width = style.border_box ? width : width + horizontal;
+  } else if (float w, h; element->tag == L"img" && ImageSize(element, &w, &h)) {
+    border_width = MaxContentWidth(element, depth);  // pictures keep their own width, even as blocks
   } else {
     border_width = std::max(0.0f, cw) - box->margin[1] - box->margin[3];
   }
@@ -213,7 +243,9 @@ std::unique_ptr<LayoutBox> Layouter::LayoutBlock(Node* element, float x, float y
     known_height = std::max(0.0f, style.border_box ? height - vertical : height);
   }
   float used = 0;
-  if (depth < kMaxLayoutDepth) {
+  if (element->tag == L"img") {
+    used = ImageHeight(element, box->ContentWidth(), explicit_width);
+  } else if (depth < kMaxLayoutDepth) {
     if (style.display == Display::kFlex && !style.flex_column) {
       used = LayoutFlexRow(box.get(), box->ContentX(), box->ContentY(), box->ContentWidth(), known_height, depth);
     } else if (style.display == Display::kFlex) {
@@ -633,7 +665,14 @@ float Layouter::MaxContentWidth(Node* element, int depth) {
     return ClampWidth(style, style.border_box ? width : width + horizontal, kUnknown, horizontal);
   }
   float content = 0;
-  if (depth < kMaxLayoutDepth) {
+  float image_width = 0, image_height = 0;
+  if (element->tag == L"img" && ImageSize(element, &image_width, &image_height)) {
+    // A given CSS height scales the picture's width with it.
+    if (!style.height.IsAuto() && style.height.unit != Unit::kPercent && image_height > 0) {
+      image_width = image_width * Px(style.height, 0) / image_height;
+    }
+    content = image_width;
+  } else if (depth < kMaxLayoutDepth) {
     const std::vector<Node*> children = FlowChildren(element);
     if (style.display == Display::kFlex && !style.flex_column) {
       int count = 0;

@@ -1,6 +1,7 @@
 #include "page.h"
 
 #include "css.h"
+#include "image.h"
 #include "framework/scoped_handle.h"
 #include "markup.h"
 #include "text_codec.h"
@@ -32,11 +33,12 @@ void Page::Load(const std::wstring& html, const std::wstring& page_path, const R
   path_ = page_path;
   const size_t slash = page_path.find_last_of(L"\\/");
   const std::wstring name = slash == std::wstring::npos ? page_path : page_path.substr(slash + 1);
+  fetch_ = fetch;
   ParseHtml(html, name, &document_, sink_);
   CollectResources(fetch);
   std::vector<const StyleSheet*> sheets;
   for (const auto& sheet : sheets_) sheets.push_back(sheet.get());
-  resolver_ = std::make_unique<StyleResolver>(sheets, sink_);
+  resolver_ = std::make_unique<StyleResolver>(sheets, sink_, page_path);
 }
 
 void Page::CollectResources(const ResourceFetcher& fetch) {
@@ -62,6 +64,7 @@ void Page::CollectResources(const ResourceFetcher& fetch) {
     if (element->tag == L"style") {
       const std::wstring name = page_name + L" <style> #" + std::to_wstring(++inline_styles);
       sheets_.push_back(std::make_unique<StyleSheet>(ParseStyleSheet(element->TextContent(), name, sink_)));
+      sheets_.back()->base_path = path_;
     } else if (element->tag == L"link") {
       const std::wstring* rel = element->Attr(L"rel");
       const std::wstring* href = element->Attr(L"href");
@@ -71,7 +74,10 @@ void Page::CollectResources(const ResourceFetcher& fetch) {
         const size_t cut = resolved.find_last_of(L"\\/");
         sheets_.push_back(std::make_unique<StyleSheet>(
             ParseStyleSheet(text, cut == std::wstring::npos ? resolved : resolved.substr(cut + 1), sink_)));
+        sheets_.back()->base_path = resolved;
       }
+    } else if (element->tag == L"img") {
+      LoadPicture(element, fetch);
     } else if (element->tag == L"script") {
       const std::wstring* type = element->Attr(L"type");
       if (type) {
@@ -96,6 +102,59 @@ void Page::CollectResources(const ResourceFetcher& fetch) {
   }
 }
 
+std::shared_ptr<const Image> Page::Picture(const std::wstring& path) {
+  auto cached = pictures_.find(path);
+  if (cached != pictures_.end()) return cached->second;
+  std::shared_ptr<const Image> picture;
+  std::string bytes;
+  auto image = std::make_shared<Image>();
+  std::wstring error;
+  if (!fetch_ || !fetch_(path, kResourceImage, &bytes)) {
+    Report(sink_, OT_DOM, OS_WARNING, L"cannot load background picture " + path);
+  } else if (!DecodeImage(bytes, image.get(), &error)) {
+    Report(sink_, OT_DOM, OS_WARNING, path + L": " + error);
+  } else {
+    picture = image;
+  }
+  if (pictures_.size() < 256) pictures_[path] = picture;
+  return picture;
+}
+
+void Page::AttachBackgroundImages() {
+  std::vector<Node*> elements = document_.Elements(document_.root());
+  if (document_.root()) elements.push_back(document_.root());
+  for (Node* element : elements) {
+    const std::wstring& path = element->style ? element->style->background_image : std::wstring();
+    element->background_image = path.empty() ? nullptr : Picture(path);
+  }
+}
+
+void Page::LoadPicture(Node* element, const ResourceFetcher& fetch) {
+  element->image.reset();
+  document_.Touch();
+  const std::wstring* src = element->Attr(L"src");
+  if (!src || src->empty()) return;
+  const size_t slash = path_.find_last_of(L"\\/");
+  const std::wstring page_name = slash == std::wstring::npos ? path_ : path_.substr(slash + 1);
+  std::wstring resolved;
+  std::string bytes;
+  if (!ResolveReference(path_, *src, &resolved)) {
+    Report(sink_, OT_DOM, OS_WARNING, page_name + L": picture '" + *src + L"' is not a local file; not shown");
+    return;
+  }
+  if (!fetch || !fetch(resolved, kResourceImage, &bytes)) {
+    Report(sink_, OT_DOM, OS_WARNING, page_name + L": cannot load picture " + resolved);
+    return;
+  }
+  auto image = std::make_shared<Image>();
+  std::wstring error;
+  if (!DecodeImage(bytes, image.get(), &error)) {
+    Report(sink_, OT_DOM, OS_WARNING, resolved + L": " + error);
+    return;
+  }
+  element->image = image;
+}
+
 bool Page::NeedsLayout(const LayoutOptions& options) const {
   return !layout_.root || laid_out_version_ != document_.version() ||
          options.scale != laid_out_with_.scale || options.viewport_width != laid_out_with_.viewport_width ||
@@ -106,7 +165,10 @@ bool Page::NeedsLayout(const LayoutOptions& options) const {
 const LayoutResult& Page::Layout(const LayoutOptions& options) {
   if (!NeedsLayout(options)) return layout_;
   if (!resolver_) return layout_;
-  if (laid_out_version_ != document_.version() || !layout_.root) resolver_->StyleDocument(&document_);
+  if (laid_out_version_ != document_.version() || !layout_.root) {
+    resolver_->StyleDocument(&document_);
+    AttachBackgroundImages();
+  }
   layout_ = LayoutDocument(&document_, options, fonts_.get());
   laid_out_with_ = options;
   laid_out_version_ = document_.version();

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,17 +51,25 @@ class Page {
   void Paint(PixelBuffer* target, const PaintOptions& options);
   Node* HitTest(float x, float y) const;
 
+  // Loads (again) the picture of an <img> from its src, as after a script changed it.
+  void LoadPicture(Node* element, const ResourceFetcher& fetch);
+
   FontCache& fonts() { return *fonts_; }
   void SetFontQuality(DWORD quality);
 
  private:
   void CollectResources(const ResourceFetcher& fetch);
+  // Gives every element the picture its background-image names (each file read once).
+  void AttachBackgroundImages();
+  std::shared_ptr<const Image> Picture(const std::wstring& path);
 
   DiagnosticSink sink_;
   Document document_;
   std::wstring path_;
   std::vector<std::unique_ptr<StyleSheet>> sheets_;
   std::vector<Script> scripts_;
+  ResourceFetcher fetch_;
+  std::map<std::wstring, std::shared_ptr<const Image>> pictures_;  // null: could not be had
   std::unique_ptr<StyleResolver> resolver_;
   std::unique_ptr<FontCache> fonts_;
   LayoutResult layout_;

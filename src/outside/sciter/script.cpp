@@ -228,7 +228,10 @@ duk_ret_t NGetAttr(duk_context* ctx) {
 }
 
 duk_ret_t NSetAttr(duk_context* ctx) {
-  ElementArg(ctx, 0)->SetAttr(AsciiLower(GetString(ctx, 1)), GetString(ctx, 2));
+  Node* element = ElementArg(ctx, 0);
+  const std::wstring name = AsciiLower(GetString(ctx, 1));
+  element->SetAttr(name, GetString(ctx, 2));
+  if (element->tag == L"img" && name == L"src") EngineOf(ctx)->host()->PictureChanged(element);
   Changed(ctx);
   return 0;
 }

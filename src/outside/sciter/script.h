@@ -37,6 +37,8 @@ class ScriptHost {
   virtual float PixelRatio() = 0;
   // Brings element geometry up to date with the document (before the script reads it).
   virtual void UpdateLayoutNow() = 0;
+  // An <img>'s src changed.
+  virtual void PictureChanged(Node*) {}
 
  protected:
   ~ScriptHost() = default;

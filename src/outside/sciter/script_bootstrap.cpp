@@ -80,6 +80,8 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
   attributeProperty('className', 'class');
   attributeProperty('title', 'title');
   attributeProperty('value', 'value');
+  attributeProperty('src', 'src');
+  attributeProperty('href', 'href');
   getter(ElementProto, 'disabled', function () { return N.getAttr(this.__id, 'disabled') !== null; },
          function (v) { if (v) N.setAttr(this.__id, 'disabled', ''); else N.removeAttr(this.__id, 'disabled'); });
   getter(ElementProto, 'innerHTML', function () { return N.getHtml(this.__id); },

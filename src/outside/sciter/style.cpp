@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "url.h"
+
 namespace sciter_engine {
 
 namespace {
@@ -36,6 +38,7 @@ button { padding: 1px 6px; border: 1px solid #767676; background-color: #EFEFEF;
 button:hover { background-color: #E5E5E5; }
 button:active { background-color: #F5F5F5; }
 img { display: inline-block; }
+td, th { display: inline-block; }
 )css";
 
 float Resolve(const Length& length, float font_size) {
@@ -50,6 +53,7 @@ Length ToPx(const Length& length, float font_size) {
 
 struct MatchedDeclaration {
   const Declaration* declaration;
+  const std::wstring* base;  // url() references are relative to it
   int rank;  // origin and importance
   unsigned specificity;
   int order;
@@ -70,8 +74,9 @@ const StyleSheet& DefaultStyleSheet() {
   return sheet;
 }
 
-StyleResolver::StyleResolver(std::vector<const StyleSheet*> sheets, const DiagnosticSink& sink)
-    : sheets_(std::move(sheets)), sink_(sink) {}
+StyleResolver::StyleResolver(std::vector<const StyleSheet*> sheets, const DiagnosticSink& sink,
+                             std::wstring page_path)
+    : sheets_(std::move(sheets)), sink_(sink), page_path_(std::move(page_path)) {}
 
 std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
                                                       const ComputedStyle* parent) const {
@@ -108,7 +113,7 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
       for (const Declaration& declaration : rule.declarations) {
         ++order;
         if (matches) {
-          matched.push_back({&declaration, origin * 2 + (declaration.important ? 4 : 0), best, order});
+          matched.push_back({&declaration, &sheet.base_path, origin * 2 + (declaration.important ? 4 : 0), best, order});
         }
       }
     }
@@ -123,7 +128,7 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
     }
     for (const Declaration& declaration : cached->second) {
       // Inline declarations beat every selector of the same importance.
-      matched.push_back({&declaration, 1 * 2 + 1 + (declaration.important ? 4 : 0), 0, ++order});
+      matched.push_back({&declaration, &page_path_, 1 * 2 + 1 + (declaration.important ? 4 : 0), 0, ++order});
     }
   }
   std::stable_sort(matched.begin(), matched.end(), [](const MatchedDeclaration& a, const MatchedDeclaration& b) {
@@ -149,11 +154,13 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   const std::map<std::wstring, std::wstring>& custom = style->custom ? *style->custom : kNoCustom;
   if (deferred_cache_.size() > 512) deferred_cache_.clear();
   std::vector<const Declaration*> declarations;
+  std::vector<const std::wstring*> bases;
   for (const MatchedDeclaration& m : matched) {
     const Declaration& d = *m.declaration;
     if (d.property == Property::kCustomProperty) continue;
     if (d.property != Property::kDeferred) {
       declarations.push_back(&d);
+      bases.push_back(m.base);
       continue;
     }
     std::wstring value;
@@ -165,7 +172,10 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
       cached = deferred_cache_.emplace(text, substituted ? ParseDeclarations(text, L"<" + element->tag + L"> var()", sink_)
                                                          : std::vector<Declaration>()).first;
     }
-    for (const Declaration& parsed : cached->second) declarations.push_back(&parsed);
+    for (const Declaration& parsed : cached->second) {
+      declarations.push_back(&parsed);
+      bases.push_back(m.base);
+    }
   }
 
   // font-size first: em values of the other properties depend on it.
@@ -185,8 +195,8 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
   std::wstring border_style[4] = {L"none", L"none", L"none", L"none"};
   float border_width[4] = {3, 3, 3, 3};  // "medium"
 
-  for (const Declaration* declaration : declarations) {
-    const Declaration& d = *declaration;
+  for (size_t index = 0; index < declarations.size(); ++index) {
+    const Declaration& d = *declarations[index];
     const CssValue& v = d.value;
     const bool inherit = v.kind == CssValue::Kind::kInherit;
     const int p = static_cast<int>(d.property);
@@ -297,6 +307,26 @@ std::shared_ptr<ComputedStyle> StyleResolver::Compute(const Node* element,
         else if (v.text == L"fixed") style->position = Position::kFixed;
         else style->position = Position::kStatic;
         break;
+      case Property::kBackgroundImage: {
+        std::wstring path;
+        style->background_image = !v.text.empty() && ResolveReference(*bases[index], v.text, &path) ? path : std::wstring();
+        break;
+      }
+      case Property::kBackgroundRepeat:
+        style->background_repeat_x = v.text == L"repeat" || v.text == L"repeat-x";
+        style->background_repeat_y = v.text == L"repeat" || v.text == L"repeat-y";
+        break;
+      case Property::kBackgroundPositionX: style->background_position[0] = ToPx(v.length, font_size); break;
+      case Property::kBackgroundPositionY: style->background_position[1] = ToPx(v.length, font_size); break;
+      case Property::kBackgroundSizeX:
+        if (v.kind == CssValue::Kind::kKeyword) {
+          style->background_size_keyword = v.text;
+        } else {
+          style->background_size_keyword.clear();
+          style->background_size[0] = ToPx(v.length, font_size);
+        }
+        break;
+      case Property::kBackgroundSizeY: style->background_size[1] = ToPx(v.length, font_size); break;
       case Property::kCursor: style->cursor = inherit ? inherited.cursor : v.text; break;
       case Property::kTop: case Property::kRight: case Property::kBottom: case Property::kLeft:
         style->offsets[p - static_cast<int>(Property::kTop)] = ToPx(v.length, font_size);

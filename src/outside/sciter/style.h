@@ -32,6 +32,12 @@ struct ComputedStyle {
   float border_radius = 0;
   Color color{0, 0, 0, 255};
   Color background{0, 0, 0, 0};
+  // background-image as a resolved file path ("" for none), its repeat, position and size.
+  std::wstring background_image;
+  bool background_repeat_x = true, background_repeat_y = true;
+  Length background_position[2] = {{0, Unit::kPercent}, {0, Unit::kPercent}};
+  std::wstring background_size_keyword;  // "cover", "contain" or "" for the lengths
+  Length background_size[2] = {{0, Unit::kAuto}, {0, Unit::kAuto}};
   std::wstring font_family = L"Segoe UI";
   float font_size = 16;
   int font_weight = 400;
@@ -67,7 +73,9 @@ const StyleSheet& DefaultStyleSheet();
 class StyleResolver {
  public:
   // `sheets` are the page's, in document order; they must outlive the resolver.
-  explicit StyleResolver(std::vector<const StyleSheet*> sheets, const DiagnosticSink& sink);
+  // `page_path` is where url() of style="" attributes is relative to.
+  explicit StyleResolver(std::vector<const StyleSheet*> sheets, const DiagnosticSink& sink,
+                         std::wstring page_path = std::wstring());
 
   // Computes the style of every element below and including the root.
   void StyleDocument(Document* document);
@@ -77,6 +85,7 @@ class StyleResolver {
  private:
   std::vector<const StyleSheet*> sheets_;
   DiagnosticSink sink_;
+  std::wstring page_path_;
   // style="" texts parsed once each, so their diagnostics come once and restyling is cheap.
   mutable std::map<std::wstring, std::vector<Declaration>> inline_cache_;
   // Declarations with var() once their values are substituted, parsed once each.
