@@ -625,6 +625,7 @@ TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
   PostMessageW(window.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
   window.Pump(100);
   EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
+  EXPECT_EQ(CallForText(window.hwnd(), "pointerEvents"), L"over:hot,out:hot");
 }
 
 TEST_F(SciterWindowTest, CursorFollowsThePageStyle) {
