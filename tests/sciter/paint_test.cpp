@@ -121,6 +121,10 @@ TEST_F(PaintTest, RoundedCornersLeaveTheCornerEmpty) {
   EXPECT_EQ(At(20, 20), 0xFF000080u);
   EXPECT_EQ(At(0, 20), 0xFF000080u);
   EXPECT_EQ(At(20, 0), 0xFF000080u);
+  const uint32_t edge = At(2, 3);
+  EXPECT_GT(edge >> 24, 0u) << "the curve is smoothed";
+  EXPECT_LT(edge >> 24, 255u) << "the curve is smoothed";
+  EXPECT_EQ(edge & 0xFFFF00, 0u) << "premultiplied navy: no red or green";
 }
 
 TEST_F(PaintTest, FocusedButtonGetsADottedRing) {

@@ -44,7 +44,8 @@ struct HostCall {
 // and one event handler for everything.
 class TestWindow {
  public:
-  explicit TestWindow(DWORD ex_style = WS_EX_LAYERED) {
+  // The window class every test window (and the bare ones) is made of.
+  static const wchar_t* WindowClass() {
     static const ATOM atom = [] {
       WNDCLASSEXW wc = {};
       wc.cbSize = sizeof(wc);
@@ -55,6 +56,11 @@ class TestWindow {
       return RegisterClassExW(&wc);
     }();
     EXPECT_NE(atom, 0);
+    return L"sciter-test-window";
+  }
+
+  explicit TestWindow(DWORD ex_style = WS_EX_LAYERED) {
+    WindowClass();
     hwnd_ = CreateWindowExW(ex_style, L"sciter-test-window", L"test", WS_POPUP, 100, 100, 0, 0,
                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!hwnd_) return;
@@ -619,6 +625,7 @@ TEST_F(SciterWindowTest, MouseOverAnElementGivesItTheHoverState) {
   PostMessageW(window.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
   window.Pump(100);
   EXPECT_EQ(CallForText(window.hwnd(), "hovered"), L"");
+  EXPECT_EQ(CallForText(window.hwnd(), "pointerEvents"), L"over:hot,out:hot");
 }
 
 TEST_F(SciterWindowTest, CursorFollowsThePageStyle) {
@@ -758,7 +765,7 @@ TEST_F(SciterWindowTest, ProcessWideDebugOutputServesWindowsWithoutTheirOwn) {
   std::vector<std::wstring> seen;
   g_process_wide = &seen;
   Api()->SciterSetupDebugOutput(nullptr, nullptr, ProcessWideOutput);
-  HWND hwnd = CreateWindowExW(0, L"sciter-test-window", L"bare", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+  HWND hwnd = CreateWindowExW(0, TestWindow::WindowClass(), L"bare", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(hwnd, nullptr);
   EXPECT_TRUE(Api()->SciterLoadFile(hwnd, PageUrl(L"script_errors.html").c_str()));

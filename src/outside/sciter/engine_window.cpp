@@ -638,18 +638,31 @@ EventDetails EngineWindow::MouseDetails(int x, int y, int button) const {
 }
 
 void EngineWindow::OnMouseMove(int x, int y) {
-  if (!page_) return;
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (!page || !script) return;
   if (!tracking_leave_) {
     TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd_, 0};
     tracking_leave_ = TrackMouseEvent(&track) != FALSE;
   }
   UpdateLayout();
-  SetHover(page_->HitTest(static_cast<float>(x), static_cast<float>(y)));
+  Node* target = page->HitTest(static_cast<float>(x), static_cast<float>(y));
+  Node* previous = hovered_;
+  SetHover(target);
+  // mouseout / mouseover when the pointer goes to another element (they bubble, as in HTML).
+  if (target != previous) {
+    if (previous) script->DispatchEvent(previous, L"mouseout", MouseDetails(x, y, 0));
+    if (target && page_ == page) script->DispatchEvent(target, L"mouseover", MouseDetails(x, y, 0));
+  }
 }
 
 void EngineWindow::OnMouseLeave() {
   tracking_leave_ = false;
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  Node* previous = hovered_;
   SetHover(nullptr);
+  if (previous && script) script->DispatchEvent(previous, L"mouseout", EventDetails());
 }
 
 void EngineWindow::OnButtonDown(int x, int y, int button) {

@@ -141,31 +141,55 @@ void Painter::PaintBackgroundAndBorders(const LayoutBox* box, const IntRect& cli
   FillRect({outer.right - right, outer.top + top, outer.right, outer.bottom - bottom}, clip, Premultiply(style.border_color[1]));
 }
 
-// Rounded boxes: per row, the span inside the outer curve gets the border colour and the span
-// inside the inner curve the background (one border colour: the top's).
+namespace {
+
+// How much of the pixel whose centre is (x, y) lies inside the rounded rectangle.
+float RoundedCoverage(float left, float top, float right, float bottom, float radius, float x, float y) {
+  if (right <= left || bottom <= top || x < left || x > right || y < top || y > bottom) return 0;
+  radius = std::min({radius, (right - left) / 2, (bottom - top) / 2});
+  const float cx = std::clamp(x, left + radius, right - radius);
+  const float cy = std::clamp(y, top + radius, bottom - radius);
+  if (cx == x || cy == y) {
+    // Along a straight edge: the part of the pixel inside.
+    return std::clamp(std::min({x - left, right - x, y - top, bottom - y}) + 0.5f, 0.0f, 1.0f);
+  }
+  const float distance = std::sqrt((x - cx) * (x - cx) + (y - cy) * (y - cy));
+  return std::clamp(radius - distance + 0.5f, 0.0f, 1.0f);
+}
+
+// a * wa + b * wb per channel (premultiplied pixels, wa + wb <= 1).
+uint32_t MixPixels(uint32_t a, float wa, uint32_t b, float wb) {
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const float channel = ((a >> shift) & 0xFF) * wa + ((b >> shift) & 0xFF) * wb;
+    out |= std::min<uint32_t>(255, static_cast<uint32_t>(std::lround(channel))) << shift;
+  }
+  return out;
+}
+
+}  // namespace
+
+// Rounded boxes with smoothed edges: each pixel takes the border colour for its part between
+// the outer and the inner curve and the background for its part inside the inner one (one
+// border colour: the top's).
 void Painter::PaintRounded(const LayoutBox* box, const IntRect& outer, float radius, const IntRect& clip) {
   const ComputedStyle& style = *box->style;
   const uint32_t background = Premultiply(style.background);
   const uint32_t border = Premultiply(style.border_color[0]);
-  const IntRect inner = {outer.left + static_cast<int>(box->border[3]), outer.top + static_cast<int>(box->border[0]),
-                         outer.right - static_cast<int>(box->border[1]), outer.bottom - static_cast<int>(box->border[2])};
-  const float inner_radius = std::max(0.0f, radius - box->border[0]);
-  auto inset = [](const IntRect& r, float rad, int y) {
-    const float top_distance = rad - (static_cast<float>(y - r.top) + 0.5f);
-    const float bottom_distance = rad - (static_cast<float>(r.bottom - y) - 0.5f);
-    const float d = std::max(top_distance, bottom_distance);
-    if (d <= 0) return 0;
-    return static_cast<int>(std::lround(rad - std::sqrt(std::max(0.0f, rad * rad - d * d))));
-  };
+  const float left = box->x, top = box->y, right = box->x + box->width, bottom = box->y + box->height;
+  const float inner_left = left + box->border[3], inner_top = top + box->border[0];
+  const float inner_right = right - box->border[1], inner_bottom = bottom - box->border[2];
+  const float inner_radius = std::max(0.0f, radius - std::max(box->border[0], box->border[3]));
   const IntRect area = outer.Intersect(clip);
   for (int y = area.top; y < area.bottom; ++y) {
-    const int outer_inset = inset(outer, radius, y);
-    const bool in_inner_rows = y >= inner.top && y < inner.bottom;
-    const int inner_inset = in_inner_rows ? inset(inner, inner_radius, y) : 0;
     uint32_t* row = target_->pixels() + static_cast<size_t>(y) * target_->width();
-    for (int x = std::max(area.left, outer.left + outer_inset); x < std::min(area.right, outer.right - outer_inset); ++x) {
-      const bool inside_inner = in_inner_rows && x >= inner.left + inner_inset && x < inner.right - inner_inset;
-      row[x] = Over(inside_inner ? background : border, row[x]);
+    for (int x = area.left; x < area.right; ++x) {
+      const float px = x + 0.5f, py = y + 0.5f;
+      const float outside = RoundedCoverage(left, top, right, bottom, radius, px, py);
+      if (outside <= 0) continue;
+      const float inside = std::min(outside, RoundedCoverage(inner_left, inner_top, inner_right, inner_bottom, inner_radius, px, py));
+      const uint32_t pixel = MixPixels(border, outside - inside, background, inside);
+      row[x] = Over(pixel, row[x]);
     }
   }
 }
