@@ -4,12 +4,15 @@ runs Palisk, with everything that happened printed. Exits 0 only when the instal
 exit code came back (process exit code and registry value)."""
 import datetime
 import os
+import struct
 import sys
+import threading
 import time
+import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "scenario"))
-from scenario import Scenario, wine  # noqa: E402
+from scenario import BUILD, TEST_BIN, Scenario, windows_path, wine  # noqa: E402
 
 RESULT_KEY = "HKU\\.DEFAULT\\Software\\Vudidavi"
 INSTALLER_EXIT = 3010  # "success, restart required": a code worth seeing come back
@@ -28,6 +31,66 @@ def first_time(log, needle):
         if record.get("kind") == "message" and needle in record["message"]:
             return parse_time(record["time"])
     return None
+
+
+def ppm_to_png(source, target):
+    """The user double's screenshots (binary PPM) as PNG files, written with zlib only."""
+    with open(source, "rb") as f:
+        data = f.read()
+    magic, width, height, maximum, pixels = data.split(maxsplit=4)
+    assert magic == b"P6" and maximum == b"255"
+    width, height = int(width), int(height)
+    stride = width * 3
+    raw = b"".join(b"\0" + pixels[row * stride:(row + 1) * stride] for row in range(height))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+    with open(target, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def visible_run(name, rules, files, steps):
+    """A visible run with the user double in front of it; returns (run, user output, screenshots)."""
+    with Scenario(name) as s:
+        s.serve(rules=rules)
+        s.build_kit(files=files)
+        outcome = {}
+        args = "/ovparams taskId=demo-task-2 sourceUrlEnc=" + s.encoded_url()
+        runner = threading.Thread(target=lambda: outcome.update(run=s.run(agent_args=args)))
+        runner.start()
+        user = wine(windows_path(os.path.join(TEST_BIN, "gui_user.exe")), "--timeout", "60", "--shots",
+                    windows_path(s.records), *steps, timeout=180)
+        runner.join(180)
+        shots = []
+        folder = os.path.join(BUILD, "demo-screenshots")
+        os.makedirs(folder, exist_ok=True)
+        for entry in sorted(os.listdir(s.records)):
+            if entry.endswith(".ppm"):
+                target = os.path.join(folder, entry[:-4] + ".png")
+                ppm_to_png(os.path.join(s.records, entry), target)
+                shots.append(target)
+        return outcome.get("run"), user.stdout.decode("utf-8", "replace"), shots
+
+
+def visible_section():
+    """The progress screen, the quit question (answered No) and an error popup, photographed."""
+    section("Visible run (under Xvfb): progress screen and popups")
+    parts = {"part%d.bin" % i: bytes([i]) * (512 * 1024) for i in range(1, 4)}
+    r, user, shots = visible_run("demo-visible", [{"path": r"/part\d\.bin$", "delay": 1.0}], parts,
+                                 ["wait:700", "shot:progress-screen", "cancel", "popupshot:quit-question", "no",
+                                  "gone"])
+    print(user.rstrip())
+    print("process exit code %s (the quit question was answered No: the install went on)" % (r.exit_code if r else "?"))
+    r2, user2, shots2 = visible_run("demo-error", [{"path": "Installer.exe$", "status": 404}], None,
+                                    ["errorpopup:download-error-popup"])
+    print(user2.rstrip())
+    print("process exit code %s (Installer.exe answered 404: the download error popup)" % (r2.exit_code if r2 else "?"))
+    print("screenshots:")
+    for shot in shots + shots2:
+        print("  %s" % shot)
+    return bool(r and r.exit_code == 0 and len(shots) == 2 and r2 and r2.exit_code == 100404 and len(shots2) == 1)
 
 
 def main():
@@ -92,9 +155,12 @@ def main():
         print("files verified                      %d" % len(catalog))
 
         ok = (len(r.installer_runs) == 1 and r.exit_code == INSTALLER_EXIT and registry.get("value") == INSTALLER_EXIT)
-        section("Verdict")
-        print("the installer ran and its exit code came back" if ok else "FAILED: the installer's exit code did not come back")
-        return 0 if ok else 1
+    shown = visible_section()
+    section("Verdict")
+    print("the installer ran and its exit code came back" if ok else "FAILED: the installer's exit code did not come back")
+    print("the visible runs showed the progress screen and the popups" if shown
+          else "FAILED: the visible runs did not show what they should")
+    return 0 if ok and shown else 1
 
 
 if __name__ == "__main__":

@@ -1,19 +1,63 @@
-// The progress screen as the downloader sees it: started with a title and a status manager,
-// asked between files (and while bytes arrive) whether the user cancelled, closed at the end.
+// CDownloaderInterface: the download progress screen. A window on its own UI thread whose
+// page pulls the numbers ("getDownloadProgress") from a status manager and asks to quit
+// ("onCancel"); the download thread pulls the user's decision with QueryCancel. The screen
+// never pushes data to the page and never stops the download itself.
 #pragma once
 
-#include <memory>
+#include <windows.h>
+
+#include <atomic>
 #include <string>
 
+#include "framework/scoped_handle.h"
+#include "gui/script_value.h"
+#include "gui/window.h"
 #include "libheaders/downloadstatus.h"
 
-class CDownloaderInterface : public DownloadStatus::IObserver {
+namespace ov {
+namespace gui {
+namespace DownloaderBridge {
+
+// What the progress page calls in the program.
+class UI_to_AL {
  public:
-  virtual ~CDownloaderInterface() = default;
-  virtual int Start(int show) = 0;
-  virtual void Close() = 0;
+  // 1 when the user has confirmed quitting (now or earlier), else 0.
+  virtual ScriptValue onCancel() = 0;
+  // A map: "progress" (0 to 100), "speed" (text with its unit), "etl" (text).
+  virtual ScriptValue getDownloadProgress() = 0;
+
+ protected:
+  ~UI_to_AL() = default;
 };
 
-// The progress screen for `title`, reading `manager`; null when it cannot be created.
-std::unique_ptr<CDownloaderInterface> CreateDownloaderInterface(const std::wstring& title,
-                                                               DownloadStatus::IManager* manager);
+}  // namespace DownloaderBridge
+}  // namespace gui
+}  // namespace ov
+
+class CDownloaderInterface : public ov::gui::Window,
+                             public ov::gui::DownloaderBridge::UI_to_AL,
+                             public DownloadStatus::IObserver {
+ public:
+  // `title`: the product name, also the quit question's caption. `manager` is not owned.
+  CDownloaderInterface(const wchar_t* title, DownloadStatus::IManager* manager);
+  ~CDownloaderInterface() override;
+
+  // The system close commands (system menu, Alt+F4, title-bar button) do nothing here.
+  void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled, LRESULT* result) override;
+  void OnDocumentLoaded() override;
+  // On the download thread: waits while the quit question is open; -2 once the user said
+  // Yes, else 0.
+  int QueryCancel() override;
+  virtual bool IsCancelled();
+
+  ov::gui::ScriptValue onCancel() override;
+  ov::gui::ScriptValue getDownloadProgress() override;
+  bool handle_event(HELEMENT element, UINT group, LPVOID params) override;
+
+ private:
+  std::wstring m_productTitle;
+  ov::ScopedHandle m_questionDone;  // manual reset; reset while the quit question is open
+  std::atomic<bool> m_cancelled{false};
+  DownloadStatus::IManager* m_manager;
+  bool m_questionOpen = false;  // UI thread only
+};

@@ -77,12 +77,13 @@ class DownloadPhase(unittest.TestCase):
         with Scenario("language") as s:
             s.serve(rules=[{"path": "Installer.exe$", "status": 404}])
             s.build_kit()
-            r = s.run(agent_name="Setup[%s].exe" % codec.encode_url(s.base_url() + "?lang=fr-FR"))
+            # Silent (from Palisk's own command line): the text goes to the log, not to a popup.
+            r = s.run(agent_name="Setup[%s].exe" % codec.encode_url(s.base_url() + "?lang=fr-FR"), palisk_args="/silent")
             self.assertEqual(100404, r.exit_code)
             self.assertTrue(r.logged("[PALISK] Une erreur s'est produite lors du t\u00e9l\u00e9chargement des fichiers."),
                             r.messages())
             os.remove(os.path.join(s.dist, "Glossel.dll"))
-            r = s.run(agent_name="Setup[%s].exe" % codec.encode_url(s.base_url() + "?lang=fr-FR"))
+            r = s.run(agent_name="Setup[%s].exe" % codec.encode_url(s.base_url() + "?lang=fr-FR"), palisk_args="/silent")
             self.assertEqual(100404, r.exit_code, "the run goes on without Glossel")
             self.assertTrue(r.logged("[PALISK] _LSAn error occured while downloading the filesLS_"), r.messages())
 

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cwchar>
+#include <memory>
 
 #include "support/test_support.h"
 
@@ -28,6 +30,53 @@ bool Start(const std::wstring& program, std::wstring commandLine, const std::wst
   }
   return started != FALSE;
 }
+
+// While it lives, sends the system close to every window of Palisk's window class whose
+// process runs `program`, ten times a second.
+class PopupCloser {
+ public:
+  explicit PopupCloser(const std::wstring& program) : m_program(program) {
+    m_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_thread = CreateThread(nullptr, 0, &PopupCloser::Loop, this, 0, nullptr);
+  }
+  ~PopupCloser() {
+    SetEvent(m_stop);
+    if (m_thread != nullptr) {
+      WaitForSingleObject(m_thread, INFINITE);
+      CloseHandle(m_thread);
+    }
+    CloseHandle(m_stop);
+  }
+  PopupCloser(const PopupCloser&) = delete;
+  PopupCloser& operator=(const PopupCloser&) = delete;
+
+ private:
+  static DWORD WINAPI Loop(LPVOID param) {
+    auto* self = static_cast<PopupCloser*>(param);
+    while (WaitForSingleObject(self->m_stop, 100) == WAIT_TIMEOUT) EnumWindows(&PopupCloser::Visit, reinterpret_cast<LPARAM>(param));
+    return 0;
+  }
+  static BOOL CALLBACK Visit(HWND window, LPARAM param) {
+    auto* self = reinterpret_cast<PopupCloser*>(param);
+    wchar_t className[64] = L"";
+    GetClassNameW(window, className, 64);
+    if (wcscmp(className, L"ov::gui::window") != 0) return TRUE;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) return TRUE;
+    wchar_t image[MAX_PATH] = L"";
+    DWORD size = MAX_PATH;
+    const bool ours = QueryFullProcessImageNameW(process, 0, image, &size) && _wcsicmp(image, self->m_program.c_str()) == 0;
+    CloseHandle(process);
+    if (ours) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return TRUE;
+  }
+
+  std::wstring m_program;
+  HANDLE m_stop = nullptr;
+  HANDLE m_thread = nullptr;
+};
 
 }  // namespace
 
@@ -83,6 +132,8 @@ PaliskRun RunPalisk(const RunOptions& options) {
   started.dwHighDateTime = slack.HighPart;
   const std::wstring palisk = options.palisk.empty() ? BuildFolder() + L"\\dist\\palisk.exe" : options.palisk;
   PROCESS_INFORMATION process = {};
+  std::unique_ptr<PopupCloser> closer;
+  if (options.closePopups) closer.reset(new PopupCloser(palisk));
   if (options.throughAgent) {
     ScopedTempFolder scratch;
     const std::wstring agent = options.agentPath.empty() ? TestBinFolder() + L"\\test_agent.exe" : options.agentPath;

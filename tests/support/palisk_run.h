@@ -29,6 +29,9 @@ struct RunOptions {
   std::wstring agentPath;        // default: tests\bin\test_agent.exe
   std::wstring agentArguments;   // extra text on the agent's command line
   std::wstring tempFolder;       // %TEMP% for the run (empty: inherited)
+  // A visible run's popups wait for a user: by default every popup of the run is closed
+  // with the system close (as Alt+F4 would), which the progress screen ignores.
+  bool closePopups = true;
 };
 
 PaliskRun RunPalisk(const RunOptions& options);

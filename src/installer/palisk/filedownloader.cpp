@@ -158,10 +158,10 @@ int CFileDownloader::AttachProgress(bool silent, const std::wstring& title, int3
   else return ERROR_FUNCTION_FAILED;
   if (!m_listener) return ERROR_FUNCTION_FAILED;
   m_listener->SetTotal(total);
-  m_screen = CreateDownloaderInterface(title, m_listener.get());
+  m_screen.reset(new (std::nothrow) CDownloaderInterface(title.c_str(), m_listener.get()));
   if (!m_screen) return ERROR_FUNCTION_FAILED;  // the download goes on without a screen
   m_listener->SetObserver(m_screen.get());
-  m_screen->Start(1);
+  m_screen->Show(true);
   return 0;
 }
 

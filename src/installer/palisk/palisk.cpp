@@ -11,6 +11,7 @@
 #include "dllprotect/protection.h"
 #include "framework/file_util.h"
 #include "framework/module_path.h"
+#include "gui/message_box.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/launch_parameters.h"
@@ -72,6 +73,19 @@ std::wstring ChooseDictionaryFolder(const std::wstring& language) {
   return ov::FolderExists(wanted) ? wanted : programFolder + L"lang\\en-US";
 }
 
+// Steps 14 and 15: the descriptors could not be read. The integrity text when a kit file
+// failed verification, else the network text; nothing is shown in a silent run.
+void ShowDescriptorError(const Run& run, int32_t error) {
+  if (run.silent) return;
+  const wchar_t* text =
+      error == CFileDownloader::kNotValid
+          ? L"_LSAfter performing the integrity check for downloaded files we detected an issue. Please download and "
+            L"try again and if the issue persists contact the system administrator.LS_"
+          : L"_LSThe Web Installer cannot download the product files. Please check the network connectivity between "
+            L"this machine and the server.LS_";
+  ov::gui::ShowMessageBox(Translate(text), Translate(L"_LSPalisk error!LS_"), MB_OK | MB_ICONERROR);
+}
+
 // Steps 13 to 19: the kit, from its descriptors to the installer's exit code.
 uint32_t RunKit(Run& run) {
   CProductConfig configuration;
@@ -88,6 +102,7 @@ uint32_t RunKit(Run& run) {
     PALISK_LOG(kError,
                L"Reading palisk data (from data.xml) failed: error = %u; tempDir = \"%s\"; downloadConfigPath = \"%s\".",
                setData, run.workingFolder.c_str(), run.baseUrl.c_str());
+    ShowDescriptorError(run, setData);
     configuration.ReportInstallProgress(5, setData);
     configuration.ReportStatus(211, setData, taskId);
     return static_cast<uint32_t>(setData);
@@ -95,6 +110,7 @@ uint32_t RunKit(Run& run) {
   const int32_t information = configuration.GetProductInformation(run.product);
   if (information != 0) {
     PALISK_LOG(kError, L"GetProductInformation error %u.", information);
+    ShowDescriptorError(run, information);
     return static_cast<uint32_t>(information);
   }
   if (configuration.KeepSettings()) {                                           // 16

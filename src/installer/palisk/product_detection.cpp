@@ -9,6 +9,7 @@
 #include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
+#include "gui/message_box.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/productconfig.h"
 #include "installer/palisk/xml_document.h"
@@ -170,10 +171,8 @@ uint32_t CheckAvailableSpace(wchar_t (&path)[260], bool silent, int64_t minimumM
   ov::StringT formatted;
   GlosselClient::Format(formatted, translated.c_str(), static_cast<const wchar_t*>(path), shortfall.c_str());
   const std::wstring message = formatted.c_str();
-  // Until the popups are part of Palisk, a visible run logs the message as a silent one does.
-  (void)silent;
-  (void)configuration;
-  PALISK_LOG(kError, L"[SETUP] %s", message.c_str());
+  if (silent) PALISK_LOG(kError, L"[SETUP] %s", message.c_str());
+  else ov::gui::ShowMessageBox(message, configuration.GetProductDisplayName(), MB_OK | MB_ICONWARNING);
   return kNotEnoughSpace;
 }
 

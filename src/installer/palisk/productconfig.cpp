@@ -8,6 +8,7 @@
 #include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/utf8.h"
+#include "gui/message_box.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/xml_document.h"
@@ -527,8 +528,8 @@ void CProductConfig::ShowDownloadError(int error, const std::wstring& taskId) {
             L"try again and if the issue persists contact the system administrator.LS_"
           : L"_LSAn error occured while downloading the filesLS_";
   const std::wstring text = palisk::Translate(token);
-  // Until the popups are part of Palisk, a visible run logs the text as a silent one does.
-  PALISK_LOG(kError, L"[PALISK] %s", text.c_str());
+  if (m_silent) PALISK_LOG(kError, L"[PALISK] %s", text.c_str());
+  else ov::gui::ShowMessageBox(text, GetProductDisplayName(), MB_OK | MB_ICONERROR);
   ReportInstallProgress(5, error);
   ReportStatus(211, error, taskId);
 }

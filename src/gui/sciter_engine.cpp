@@ -1,0 +1,34 @@
+#include "gui/sciter_engine.h"
+
+#include "framework/scoped_handle.h"
+
+namespace ov {
+namespace gui {
+namespace {
+
+constexpr UINT kEngineMissingExitCode = static_cast<UINT>(-1);
+
+ISciterAPI* LoadEngine() {
+  ScopedModule library(LoadLibraryW(L"sciter.dll"));
+  const auto entry = GetProc<SciterAPI_ptr>(library.Get(), "SciterAPI");
+  ISciterAPI* api = entry != nullptr ? entry() : nullptr;
+  if (api == nullptr) {
+    // Nothing can be drawn without the engine, and no message could be shown either.
+    library.Close();
+    ExitProcess(kEngineMissingExitCode);
+  }
+  // The engine stays loaded for the life of the process: windows and values use it to the end.
+  library.Take();
+  return api;
+}
+
+}  // namespace
+
+ISciterAPI* SciterApi() {
+  // A function-local static: the first caller loads, concurrent callers wait for it.
+  static ISciterAPI* const api = LoadEngine();
+  return api;
+}
+
+}  // namespace gui
+}  // namespace ov

@@ -1,0 +1,794 @@
+#include "engine_window.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "text_codec.h"
+#include "url.h"
+
+namespace sciter_engine {
+
+namespace {
+
+// Page timers are window timers with ids from here up, clear of ids a host would pick.
+constexpr UINT_PTR kTimerBase = 0x40000000;
+// The page gets at most this many device pixels of width when nothing fixes it.
+constexpr float kFallbackAutoWidth = 1920;
+
+std::mutex g_mutex;
+GlobalSettings g_settings;
+std::map<HWND, std::shared_ptr<EngineWindow>>& Windows() {
+  static auto* windows = new std::map<HWND, std::shared_ptr<EngineWindow>>();
+  return *windows;
+}
+
+UINT RepaintMessage() {
+  static const UINT message = RegisterWindowMessageW(L"PaliskSciterRepaint");
+  return message;
+}
+UINT CloseMessage() {
+  static const UINT message = RegisterWindowMessageW(L"PaliskSciterClose");
+  return message;
+}
+// The host sends it once its layered window is shown.
+UINT UpdateLayeredMessage() {
+  static const UINT message = RegisterWindowMessageW(L"SciterUpdateLayered");
+  return message;
+}
+
+std::wstring KeyName(WPARAM key, bool shift) {
+  switch (key) {
+    case VK_ESCAPE: return L"Escape";
+    case VK_RETURN: return L"Enter";
+    case VK_TAB: return L"Tab";
+    case VK_SPACE: return L" ";
+    case VK_BACK: return L"Backspace";
+    case VK_DELETE: return L"Delete";
+    case VK_LEFT: return L"ArrowLeft";
+    case VK_RIGHT: return L"ArrowRight";
+    case VK_UP: return L"ArrowUp";
+    case VK_DOWN: return L"ArrowDown";
+    case VK_HOME: return L"Home";
+    case VK_END: return L"End";
+    case VK_PRIOR: return L"PageUp";
+    case VK_NEXT: return L"PageDown";
+    case VK_SHIFT: return L"Shift";
+    case VK_CONTROL: return L"Control";
+    case VK_MENU: return L"Alt";
+    default: break;
+  }
+  if (key >= VK_F1 && key <= VK_F12) return L"F" + std::to_wstring(key - VK_F1 + 1);
+  if (key >= 'A' && key <= 'Z') return std::wstring(1, static_cast<wchar_t>(shift ? key : key - 'A' + 'a'));
+  if (key >= '0' && key <= '9') return std::wstring(1, static_cast<wchar_t>(key));
+  return L"Unidentified";
+}
+
+LPCWSTR CursorFor(const Node* element) {
+  const std::wstring cursor = element && element->style ? element->style->cursor : L"auto";
+  if (cursor == L"pointer" || cursor == L"hand") return IDC_HAND;
+  if (cursor == L"text") return IDC_IBEAM;
+  if (cursor == L"wait" || cursor == L"progress") return cursor == L"wait" ? IDC_WAIT : IDC_APPSTARTING;
+  if (cursor == L"move") return IDC_SIZEALL;
+  if (cursor == L"not-allowed") return IDC_NO;
+  if (cursor == L"help") return IDC_HELP;
+  return IDC_ARROW;
+}
+
+bool IsDisabled(const Node* element) {
+  for (const Node* node = element; node; node = node->parent) {
+    if (node->Attr(L"disabled") && (node->tag == L"button" || node->tag == L"input" || node->tag == L"select")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+GlobalSettings CurrentGlobalSettings() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_settings;
+}
+
+BOOL SetGlobalOption(UINT option, UINT_PTR value) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  switch (option) {
+    case SCITER_SET_SCRIPT_RUNTIME_FEATURES: g_settings.runtime_features = static_cast<UINT>(value); return TRUE;
+    case SCITER_SET_DEBUG_MODE: g_settings.debug_mode = value != 0; return TRUE;
+    case SCITER_SET_FONT_SMOOTHING:
+      if (value > 3) return FALSE;
+      g_settings.font_smoothing = static_cast<UINT>(value);
+      return TRUE;
+    case SCITER_ALPHA_WINDOW: g_settings.alpha = value != 0; return TRUE;
+    case SCITER_SMOOTH_SCROLL: return TRUE;  // nothing scrolls in these pages
+    default: return FALSE;
+  }
+}
+
+void SetGlobalDebugOutput(LPVOID param, DEBUG_OUTPUT_PROC output) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_settings.debug_param = param;
+  g_settings.debug_output = output;
+}
+
+void DiagnoseGlobally(UINT subsystem, UINT severity, const std::wstring& text) {
+  const GlobalSettings settings = CurrentGlobalSettings();
+  if (settings.debug_output) {
+    settings.debug_output(settings.debug_param, subsystem, severity, text.c_str(), static_cast<UINT>(text.size()));
+  } else {
+    OutputDebugStringW((L"sciter: " + text + L"\n").c_str());
+  }
+}
+
+std::shared_ptr<EngineWindow> WindowFor(HWND hwnd, bool create) {
+  if (!hwnd) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto found = Windows().find(hwnd);
+    if (found != Windows().end()) return found->second;
+  }
+  if (!create || !IsWindow(hwnd)) return nullptr;
+  auto window = std::make_shared<EngineWindow>(hwnd, CurrentGlobalSettings());
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return Windows().emplace(hwnd, window).first->second;
+}
+
+void ForgetWindow(HWND hwnd) {
+  std::shared_ptr<EngineWindow> last;  // released outside the lock
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto found = Windows().find(hwnd);
+  if (found != Windows().end()) {
+    last = found->second;
+    Windows().erase(found);
+  }
+}
+
+std::shared_ptr<EngineWindow> WindowOfElement(HELEMENT element) {
+  if (!element) return nullptr;
+  std::vector<std::shared_ptr<EngineWindow>> windows;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (const auto& entry : Windows()) windows.push_back(entry.second);
+  }
+  for (const auto& window : windows) {
+    if (window->OwnsElement(element)) return window;
+  }
+  return nullptr;
+}
+
+EngineWindow::EngineWindow(HWND hwnd, const GlobalSettings& defaults)
+    : hwnd_(hwnd), alpha_(defaults.alpha), debug_mode_(defaults.debug_mode),
+      font_smoothing_(defaults.font_smoothing) {}
+
+EngineWindow::~EngineWindow() = default;
+
+void EngineWindow::Diagnose(UINT subsystem, UINT severity, const std::wstring& text) {
+  // Informational notes of the parsers are for debugging pages only.
+  if (!debug_mode_ && severity == OS_INFO && subsystem != OT_TIS) return;
+  if (debug_output_) {
+    debug_output_(debug_param_, subsystem, severity, text.c_str(), static_cast<UINT>(text.size()));
+  } else {
+    DiagnoseGlobally(subsystem, severity, text);
+  }
+}
+
+BOOL EngineWindow::SetOption(UINT option, UINT_PTR value) {
+  switch (option) {
+    case SCITER_ALPHA_WINDOW:
+      alpha_ = value != 0;
+      RequestRepaint();
+      return TRUE;
+    case SCITER_SET_DEBUG_MODE:
+      debug_mode_ = value != 0;
+      return TRUE;
+    case SCITER_SET_FONT_SMOOTHING:
+      if (value > 3) return FALSE;
+      font_smoothing_ = static_cast<UINT>(value);
+      if (page_) page_->SetFontQuality(FontQualityForSmoothing(font_smoothing_));
+      RequestRepaint();
+      return TRUE;
+    case SCITER_SMOOTH_SCROLL:
+      return TRUE;
+    default:
+      return FALSE;  // runtime features are process-wide only
+  }
+}
+
+void EngineWindow::SetupDebugOutput(LPVOID param, DEBUG_OUTPUT_PROC output) {
+  debug_param_ = param;
+  debug_output_ = output;
+}
+
+void EngineWindow::SetCallback(SciterHostCallback callback, LPVOID param) {
+  callback_ = callback;
+  callback_param_ = param;
+}
+
+UINT EngineWindow::AttachEventHandler(ElementEventProc proc, LPVOID tag, UINT subscription) {
+  if (!proc) return SCDOM_INVALID_PARAMETER;
+  for (Handler& handler : handlers_) {
+    if (handler.proc == proc && handler.tag == tag) {
+      handler.subscription = subscription;
+      return SCDOM_OK;
+    }
+  }
+  handlers_.push_back({proc, tag, subscription});
+  INITIALIZATION_PARAMS attached = {0};
+  proc(tag, RootElement(), HANDLE_INITIALIZATION, &attached);
+  return SCDOM_OK;
+}
+
+UINT EngineWindow::Notify(SCITER_CALLBACK_NOTIFICATION* notification) {
+  return callback_ ? callback_(notification, callback_param_) : 0;
+}
+
+bool EngineWindow::FetchResource(const std::wstring& path, UINT type, std::string* bytes) {
+  const std::wstring url = PathToFileUrl(path);
+  SCN_LOAD_DATA load = {SC_LOAD_DATA, hwnd_, url.c_str(), nullptr, 0, type};
+  if (Notify(reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&load)) == LOAD_DISCARD) {
+    Diagnose(OT_DOM, OS_INFO, url + L": the host refused it");
+    return false;
+  }
+  if (load.outData && load.outDataSize) {
+    bytes->assign(reinterpret_cast<const char*>(load.outData), load.outDataSize);
+  } else if (!ReadWholeFile(path, bytes)) {
+    return false;
+  }
+  SCN_DATA_LOADED loaded = {SC_DATA_LOADED, hwnd_, url.c_str(),
+                            reinterpret_cast<const BYTE*>(bytes->data()),
+                            static_cast<UINT>(bytes->size()), type};
+  Notify(reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&loaded));
+  return true;
+}
+
+BOOL EngineWindow::LoadFile(const std::wstring& url) {
+  std::wstring path;
+  if (!FileUrlToPath(url, &path)) {
+    Diagnose(OT_DOM, OS_ERROR, L"'" + url + L"' is not a local file address");
+    return FALSE;
+  }
+  std::string bytes;
+  if (!FetchResource(path, kResourceHtml, &bytes)) {
+    Diagnose(OT_DOM, OS_ERROR, L"cannot read " + path);
+    return FALSE;
+  }
+  Teardown();
+  url_ = url;
+  auto sink = [this](UINT subsystem, UINT severity, const std::wstring& text) { Diagnose(subsystem, severity, text); };
+  auto page = std::make_shared<Page>(sink, FontQualityForSmoothing(font_smoothing_));
+  bool bad_bytes = false;
+  const std::wstring html = DecodeResourceText(bytes, &bad_bytes);
+  if (bad_bytes) Diagnose(OT_DOM, OS_WARNING, path + L": not valid UTF-8; bad bytes replaced");
+  page->Load(html, path, [this](const std::wstring& p, UINT type, std::string* out) { return FetchResource(p, type, out); });
+  page_ = page;
+  auto script = std::make_shared<ScriptEngine>(&page->document(), this, sink, CurrentGlobalSettings().runtime_features);
+  script_ = script;
+  for (const Page::Script& source : page->scripts()) script->Run(source.code, source.name);
+  for (Node* element : page->document().Elements(page->document().root())) {
+    if (element->Attr(L"autofocus") && !focused_) SetFocus(element);
+  }
+  script->DispatchEvent(nullptr, L"DOMContentLoaded", EventDetails());
+  script->DispatchEvent(nullptr, L"load", EventDetails());
+  UpdateLayout();
+  AttachBehaviors();
+  RequestRepaint();
+  return TRUE;
+}
+
+void EngineWindow::AttachBehaviors() {
+  if (!page_) return;
+  for (Node* element : page_->document().Elements(page_->document().root())) {
+    if (!element->style || element->style->behavior.empty()) continue;
+    if (std::any_of(behaviors_.begin(), behaviors_.end(), [&](const Behavior& b) { return b.element == element; })) continue;
+    const std::string name = WideToUtf8(element->style->behavior);
+    // Behaviours this engine has itself: buttons are clickable anyway.
+    if (name == "button" || name == "clickable") continue;
+    SCN_ATTACH_BEHAVIOR attach = {SC_ATTACH_BEHAVIOR, hwnd_, element, name.c_str(), nullptr, nullptr};
+    if (Notify(reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&attach)) && attach.elementProc) {
+      behaviors_.push_back({element, attach.elementProc, attach.elementTag});
+      INITIALIZATION_PARAMS attached = {0};
+      attach.elementProc(attach.elementTag, element, HANDLE_INITIALIZATION, &attached);
+    } else {
+      Diagnose(OT_DOM, OS_WARNING, L"behavior '" + element->style->behavior + L"' of <" + element->tag + L"> is unknown");
+    }
+  }
+}
+
+float EngineWindow::Scale() const {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<float>(dpi) / 96.0f : 1.0f;
+}
+
+LayoutOptions EngineWindow::CurrentLayoutOptions() const {
+  LayoutOptions options;
+  options.scale = Scale();
+  RECT client = {};
+  if (GetClientRect(hwnd_, &client)) {
+    options.viewport_width = static_cast<float>(client.right - client.left);
+    options.viewport_height = static_cast<float>(client.bottom - client.top);
+  }
+  RECT work = {};
+  options.max_auto_width = SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)
+                               ? static_cast<float>(work.right - work.left)
+                               : kFallbackAutoWidth;
+  return options;
+}
+
+void EngineWindow::UpdateLayout() {
+  if (page_) page_->Layout(CurrentLayoutOptions());
+}
+
+bool EngineWindow::IsLayered() const {
+  return (GetWindowLongPtrW(hwnd_, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
+}
+
+void EngineWindow::RequestRepaint() {
+  // Changes come in bursts (a script setting several styles): one repaint for all of them.
+  if (repaint_posted_ || !page_) return;
+  repaint_posted_ = PostMessageW(hwnd_, RepaintMessage(), 0, 0) != FALSE;
+  if (!repaint_posted_) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void EngineWindow::RenderAndPresent(HDC paint_dc) {
+  std::shared_ptr<Page> page = page_;
+  if (!page) return;
+  UpdateLayout();
+  const bool layered = alpha_ && IsLayered();
+  RECT window = {}, client = {};
+  GetWindowRect(hwnd_, &window);
+  GetClientRect(hwnd_, &client);
+  // A layered window's picture covers the whole window (ours are frameless popups).
+  const int width = layered ? window.right - window.left : client.right;
+  const int height = layered ? window.bottom - window.top : client.bottom;
+  if (width <= 0 || height <= 0 || !surface_.Resize(width, height)) return;
+  surface_.Fill(layered ? 0 : 0xFFFFFFFF);
+  PaintOptions options;
+  options.scale = Scale();
+  options.subpixel_text = font_smoothing_ == 3 && !layered;
+  page->Paint(&surface_, options);
+  if (layered) {
+    POINT source = {0, 0};
+    SIZE size = {width, height};
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    if (!UpdateLayeredWindow(hwnd_, nullptr, nullptr, &size, surface_.dc(), &source, 0, &blend, ULW_ALPHA)) {
+      Diagnose(OT_DOM, OS_WARNING, L"UpdateLayeredWindow failed with " + std::to_wstring(GetLastError()));
+    }
+    return;
+  }
+  if (IsLayered()) {
+    // Layered without per-pixel alpha: the window shows its WM_PAINT drawing once told so.
+    SetLayeredWindowAttributes(hwnd_, 0, 255, LWA_ALPHA);
+  }
+  HDC dc = paint_dc ? paint_dc : GetDC(hwnd_);
+  if (dc) {
+    BitBlt(dc, 0, 0, width, height, surface_.dc(), 0, 0, SRCCOPY);
+    if (!paint_dc) ReleaseDC(hwnd_, dc);
+  }
+}
+
+LRESULT EngineWindow::Proc(UINT msg, WPARAM wparam, LPARAM lparam, BOOL* handled) {
+  auto keep_alive = shared_from_this();
+  *handled = FALSE;
+  if (msg == RepaintMessage()) {
+    repaint_posted_ = false;
+    if (alpha_ && IsLayered()) RenderAndPresent(nullptr);
+    else InvalidateRect(hwnd_, nullptr, FALSE);
+    *handled = TRUE;
+    return 0;
+  }
+  if (msg == UpdateLayeredMessage()) {
+    RenderAndPresent(nullptr);
+    *handled = TRUE;
+    return 0;
+  }
+  if (msg == CloseMessage()) {
+    DestroyWindow(hwnd_);
+    *handled = TRUE;
+    return 0;
+  }
+  switch (msg) {
+    case WM_PAINT: {
+      if (!page_) return 0;
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd_, &paint);
+      if (alpha_ && IsLayered()) RenderAndPresent(nullptr);
+      else RenderAndPresent(dc);
+      EndPaint(hwnd_, &paint);
+      *handled = TRUE;
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      if (!page_) return 0;
+      *handled = TRUE;
+      return 1;
+    case WM_SIZE:
+      RequestRepaint();
+      return 0;
+    case WM_TIMER:
+      if (wparam >= kTimerBase) {
+        FireTimer(wparam);
+        *handled = TRUE;
+      }
+      return 0;
+    case WM_MOUSEMOVE:
+      OnMouseMove(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+      *handled = TRUE;
+      return 0;
+    case WM_MOUSELEAVE:
+      OnMouseLeave();
+      *handled = TRUE;
+      return 0;
+    case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
+      OnButtonDown(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam),
+                   msg == WM_RBUTTONDOWN ? 2 : msg == WM_MBUTTONDOWN ? 1 : 0);
+      *handled = TRUE;
+      return 0;
+    case WM_LBUTTONUP: case WM_RBUTTONUP: case WM_MBUTTONUP:
+      OnButtonUp(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), msg == WM_RBUTTONUP ? 2 : msg == WM_MBUTTONUP ? 1 : 0);
+      *handled = TRUE;
+      return 0;
+    case WM_KEYDOWN: case WM_KEYUP:
+      *handled = OnKey(msg, wparam) ? TRUE : FALSE;
+      return 0;
+    case WM_NCHITTEST: {
+      // Elements marked role="window-caption" move the window, as a title bar does.
+      if (!page_) return 0;
+      POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      ScreenToClient(hwnd_, &at);
+      UpdateLayout();
+      for (Node* node = page_->HitTest(static_cast<float>(at.x), static_cast<float>(at.y)); node; node = node->parent) {
+        if (node->tag == L"button" || node->tag == L"input" || node->Attr(L"tabindex")) break;
+        const std::wstring* role = node->Attr(L"role");
+        if (role && *role == L"window-caption") {
+          *handled = TRUE;
+          return HTCAPTION;
+        }
+      }
+      return 0;
+    }
+    case WM_SETCURSOR:
+      // The window class has no cursor: the page's cursor style decides over the client area.
+      if (LOWORD(lparam) != HTCLIENT || !page_) return 0;
+      {
+        // WM_SETCURSOR comes before the WM_MOUSEMOVE of the same move: look where it is now.
+        POINT at = {};
+        GetCursorPos(&at);
+        ScreenToClient(hwnd_, &at);
+        UpdateLayout();
+        ::SetCursor(LoadCursorW(nullptr, CursorFor(page_->HitTest(static_cast<float>(at.x), static_cast<float>(at.y)))));
+      }
+      *handled = TRUE;
+      return TRUE;
+    case WM_SETFOCUS: case WM_KILLFOCUS:
+      RequestRepaint();
+      return 0;
+    case WM_DESTROY: {
+      Teardown();
+      SCITER_CALLBACK_NOTIFICATION destroyed = {SC_ENGINE_DESTROYED, hwnd_};
+      Notify(&destroyed);
+      std::vector<Handler> handlers;
+      handlers.swap(handlers_);
+      for (const Handler& handler : handlers) {
+        INITIALIZATION_PARAMS detached = {1};
+        handler.proc(handler.tag, nullptr, HANDLE_INITIALIZATION, &detached);
+      }
+      ForgetWindow(hwnd_);
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void EngineWindow::Teardown() {
+  for (const auto& timer : timers_) KillTimer(hwnd_, kTimerBase + timer.first);
+  timers_.clear();
+  std::vector<Behavior> behaviors;
+  behaviors.swap(behaviors_);
+  for (const Behavior& behavior : behaviors) {
+    INITIALIZATION_PARAMS detached = {1};
+    behavior.proc(behavior.tag, behavior.element, HANDLE_INITIALIZATION, &detached);
+  }
+  focused_ = hovered_ = pressed_ = space_pressed_ = nullptr;
+  script_.reset();
+  page_.reset();
+}
+
+HELEMENT EngineWindow::RootElement() const {
+  return page_ ? static_cast<HELEMENT>(page_->document().root()) : nullptr;
+}
+
+bool EngineWindow::OwnsElement(HELEMENT element) const {
+  if (!page_ || !element) return false;
+  if (element == page_->document().root()) return true;
+  return std::any_of(behaviors_.begin(), behaviors_.end(), [&](const Behavior& b) { return b.element == element; });
+}
+
+bool EngineWindow::ScrollInfo(POINT* position, RECT* view, SIZE* content) {
+  std::shared_ptr<Page> page = page_;
+  if (!page) return false;
+  const LayoutResult& layout = page->Layout(CurrentLayoutOptions());
+  if (position) *position = POINT{0, 0};
+  if (view) {
+    RECT client = {};
+    GetClientRect(hwnd_, &client);
+    *view = client;
+  }
+  if (content) *content = SIZE{layout.content_width, layout.content_height};
+  return true;
+}
+
+BOOL EngineWindow::Call(const char* name, UINT argc, const SCITER_VALUE* argv, SCITER_VALUE* result) {
+  // Both stay alive even if the called script gets its window destroyed.
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (!script || !name || (argc && !argv)) return FALSE;
+  std::vector<Value> args;
+  for (UINT i = 0; i < argc; ++i) args.push_back(FromSciterValue(argv[i]));
+  Value value;
+  if (!script->CallGlobal(name, args, &value)) return FALSE;
+  if (result) ToSciterValue(value, result);
+  return TRUE;
+}
+
+bool EngineWindow::CallHostFunction(const std::string& name, const std::vector<Value>& args, Value* result) {
+  std::vector<SCITER_VALUE> argv(args.size());
+  for (size_t i = 0; i < args.size(); ++i) {
+    ValueInitImpl(&argv[i]);
+    ToSciterValue(args[i], &argv[i]);
+  }
+  bool handled = false;
+  const std::vector<Handler> handlers = handlers_;  // a handler may attach others
+  for (const Handler& handler : handlers) {
+    if (!(handler.subscription & HANDLE_SCRIPTING_METHOD_CALL)) continue;
+    SCRIPTING_METHOD_PARAMS params = {name.c_str(), argv.data(), static_cast<UINT>(argv.size()), {}};
+    ValueInitImpl(&params.result);
+    if (handler.proc(handler.tag, RootElement(), HANDLE_SCRIPTING_METHOD_CALL, &params)) {
+      *result = FromSciterValue(params.result);
+      handled = true;
+    }
+    ValueClearImpl(&params.result);
+    if (handled) break;
+  }
+  for (SCITER_VALUE& value : argv) ValueClearImpl(&value);
+  return handled;
+}
+
+void EngineWindow::CloseView() {
+  // Never destroy the window under the running script: it goes when the script has returned.
+  PostMessageW(hwnd_, CloseMessage(), 0, 0);
+}
+
+void EngineWindow::StartTimer(int id, unsigned milliseconds, bool repeat) {
+  if (id <= 0 || static_cast<UINT_PTR>(id) >= kTimerBase) return;
+  timers_[id] = repeat;
+  ::SetTimer(hwnd_, kTimerBase + id, std::max<unsigned>(milliseconds, USER_TIMER_MINIMUM), nullptr);
+}
+
+void EngineWindow::StopTimer(int id) {
+  timers_.erase(id);
+  KillTimer(hwnd_, kTimerBase + id);
+}
+
+void EngineWindow::FireTimer(UINT_PTR timer) {
+  const int id = static_cast<int>(timer - kTimerBase);
+  auto found = timers_.find(id);
+  if (found == timers_.end()) {
+    KillTimer(hwnd_, timer);
+    return;
+  }
+  if (!found->second) StopTimer(id);
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (script) script->FireTimer(id);
+}
+
+void EngineWindow::DocumentChanged() { RequestRepaint(); }
+
+void EngineWindow::PictureChanged(Node* element) {
+  std::shared_ptr<Page> page = page_;
+  if (!page || page->document().FindByNumber(element->number()) != element) return;
+  page->LoadPicture(element, [this](const std::wstring& path, UINT type, std::string* bytes) {
+    return FetchResource(path, type, bytes);
+  });
+}
+
+void EngineWindow::SetFocus(Node* element) {
+  if (element == focused_) return;
+  // Only elements of the current page (a script may outlive its window's page).
+  if (element && (!page_ || page_->document().FindByNumber(element->number()) != element)) return;
+  if (focused_) focused_->state &= ~kStateFocus;
+  focused_ = element;
+  if (focused_) focused_->state |= kStateFocus;
+  if (page_) page_->document().Touch();
+  RequestRepaint();
+}
+
+void EngineWindow::SetHover(Node* element) {
+  if (element == hovered_ || !page_) return;
+  for (Node* node = hovered_; node; node = node->parent) node->state &= ~kStateHover;
+  hovered_ = element;
+  for (Node* node = hovered_; node; node = node->parent) node->state |= kStateHover;
+  page_->document().Touch();
+  RequestRepaint();
+}
+
+void EngineWindow::SetActive(Node* element) {
+  if (!page_) return;
+  for (Node* node : page_->document().Elements(page_->document().root())) node->state &= ~kStateActive;
+  if (page_->document().root()) page_->document().root()->state &= ~kStateActive;
+  for (Node* node = element; node; node = node->parent) node->state |= kStateActive;
+  page_->document().Touch();
+  RequestRepaint();
+}
+
+EventDetails EngineWindow::MouseDetails(int x, int y, int button) const {
+  EventDetails details;
+  const float scale = Scale();
+  details.client_x = static_cast<int>(std::lround(x / scale));
+  details.client_y = static_cast<int>(std::lround(y / scale));
+  details.button = button;
+  details.shift = GetKeyState(VK_SHIFT) < 0;
+  details.ctrl = GetKeyState(VK_CONTROL) < 0;
+  details.alt = GetKeyState(VK_MENU) < 0;
+  return details;
+}
+
+void EngineWindow::OnMouseMove(int x, int y) {
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (!page || !script) return;
+  if (!tracking_leave_) {
+    TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd_, 0};
+    tracking_leave_ = TrackMouseEvent(&track) != FALSE;
+  }
+  UpdateLayout();
+  Node* target = page->HitTest(static_cast<float>(x), static_cast<float>(y));
+  Node* previous = hovered_;
+  SetHover(target);
+  // mouseout / mouseover when the pointer goes to another element (they bubble, as in HTML).
+  if (target != previous) {
+    if (previous) script->DispatchEvent(previous, L"mouseout", MouseDetails(x, y, 0));
+    if (target && page_ == page) script->DispatchEvent(target, L"mouseover", MouseDetails(x, y, 0));
+  }
+}
+
+void EngineWindow::OnMouseLeave() {
+  tracking_leave_ = false;
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  Node* previous = hovered_;
+  SetHover(nullptr);
+  if (previous && script) script->DispatchEvent(previous, L"mouseout", EventDetails());
+}
+
+void EngineWindow::OnButtonDown(int x, int y, int button) {
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (!page || !script) return;
+  UpdateLayout();
+  Node* target = page->HitTest(static_cast<float>(x), static_cast<float>(y));
+  if (button == 0) {
+    SetCapture(hwnd_);
+    pressed_ = target;
+    SetActive(target);
+    // Focus moves to the focusable element pressed (or leaves when none is).
+    const std::vector<Node*> focusable = FocusableElements();
+    Node* focus_target = nullptr;
+    for (Node* node = target; node && !focus_target; node = node->parent) {
+      if (std::find(focusable.begin(), focusable.end(), node) != focusable.end() ||
+          (node->Attr(L"tabindex") && !IsDisabled(node))) {
+        focus_target = node;
+      }
+    }
+    SetFocus(focus_target);
+  }
+  if (target) script->DispatchEvent(target, L"mousedown", MouseDetails(x, y, button));
+}
+
+void EngineWindow::OnButtonUp(int x, int y, int button) {
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (button == 0 && GetCapture() == hwnd_) ReleaseCapture();
+  if (!page || !script) return;
+  UpdateLayout();
+  Node* target = page->HitTest(static_cast<float>(x), static_cast<float>(y));
+  if (target) script->DispatchEvent(target, L"mouseup", MouseDetails(x, y, button));
+  if (button != 0) return;
+  Node* pressed = pressed_;
+  pressed_ = nullptr;
+  SetActive(nullptr);
+  if (!pressed || !target || !page_) return;
+  // A click is a press and a release on the same element (or inside it).
+  Node* clicked = nullptr;
+  if (target == pressed || pressed->IsAncestorOf(target)) clicked = pressed;
+  else if (target->IsAncestorOf(pressed)) clicked = target;
+  if (clicked) Click(clicked);
+}
+
+void EngineWindow::Click(Node* element) {
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (!script || !element || IsDisabled(element)) return;
+  script->DispatchEvent(element, L"click", EventDetails());
+}
+
+std::vector<Node*> EngineWindow::FocusableElements() {
+  std::vector<std::pair<int, Node*>> ordered;
+  if (!page_) return {};
+  UpdateLayout();
+  for (Node* element : page_->document().Elements(page_->document().root())) {
+    if (!element->geometry.laid_out || IsDisabled(element)) continue;
+    int order = -1;
+    if (const std::wstring* tabindex = element->Attr(L"tabindex")) {
+      order = _wtoi(tabindex->c_str());
+    } else if (element->tag == L"button" || element->tag == L"input" || element->tag == L"select" ||
+               element->tag == L"textarea" || (element->tag == L"a" && element->Attr(L"href"))) {
+      order = 0;
+    }
+    if (order >= 0) ordered.push_back({order, element});
+  }
+  // Positive tabindex values first, in their order; then the rest in document order.
+  std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
+    const int ka = a.first > 0 ? a.first : 0x7FFFFFFF, kb = b.first > 0 ? b.first : 0x7FFFFFFF;
+    return ka < kb;
+  });
+  std::vector<Node*> elements;
+  for (const auto& entry : ordered) elements.push_back(entry.second);
+  return elements;
+}
+
+void EngineWindow::MoveFocus(bool backwards) {
+  const std::vector<Node*> focusable = FocusableElements();
+  if (focusable.empty()) return;
+  auto at = std::find(focusable.begin(), focusable.end(), focused_);
+  size_t index;
+  if (at == focusable.end()) {
+    index = backwards ? focusable.size() - 1 : 0;
+  } else {
+    const size_t current = static_cast<size_t>(at - focusable.begin());
+    index = backwards ? (current + focusable.size() - 1) % focusable.size() : (current + 1) % focusable.size();
+  }
+  SetFocus(focusable[index]);
+}
+
+bool EngineWindow::OnKey(UINT msg, WPARAM key) {
+  std::shared_ptr<Page> page = page_;
+  std::shared_ptr<ScriptEngine> script = script_;
+  if (!page || !script) return false;
+  EventDetails details;
+  details.key_code = static_cast<int>(key);
+  details.shift = GetKeyState(VK_SHIFT) < 0;
+  details.ctrl = GetKeyState(VK_CONTROL) < 0;
+  details.alt = GetKeyState(VK_MENU) < 0;
+  details.key = KeyName(key, details.shift);
+  Node* target = focused_ ? focused_ : page->document().Body();
+  const bool down = msg == WM_KEYDOWN;
+  const bool prevented = script->DispatchEvent(target, down ? L"keydown" : L"keyup", details);
+  if (prevented || page_ != page) return true;
+  if (down) {
+    if (key == VK_TAB && !details.ctrl && !details.alt) {
+      MoveFocus(details.shift);
+    } else if ((key == VK_LEFT || key == VK_UP || key == VK_RIGHT || key == VK_DOWN) && focused_ &&
+               focused_->tag == L"button") {
+      // Arrows walk the buttons as they do in a system message box.
+      MoveFocus(key == VK_LEFT || key == VK_UP);
+    } else if (key == VK_RETURN && focused_) {
+      Click(focused_);
+    } else if (key == VK_SPACE && focused_) {
+      space_pressed_ = focused_;
+      SetActive(focused_);
+    }
+  } else if (key == VK_SPACE && space_pressed_) {
+    Node* pressed = space_pressed_;
+    space_pressed_ = nullptr;
+    SetActive(nullptr);
+    if (pressed == focused_) Click(pressed);
+  }
+  return true;
+}
+
+}  // namespace sciter_engine

@@ -1,0 +1,3 @@
+// A script that does not compile.
+var ok = 1;
+var broken = function( {;
