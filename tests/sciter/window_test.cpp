@@ -666,13 +666,16 @@ TEST_F(SciterWindowTest, LayeredWindowShowsThePage) {
   TestWindow window;
   ASSERT_TRUE(window.Load(L"solid.html"));
   const SIZE size = window.ContentSize();
-  SetWindowPos(window.hwnd(), HWND_TOPMOST, 10, 10, size.cx, size.cy, SWP_NOACTIVATE);
+  // A layered window's picture can only be read from the screen: a corner of it no other
+  // test window uses (these tests also hold a CTest lock against each other).
+  const int left = 1000, top = 850;
+  SetWindowPos(window.hwnd(), HWND_TOPMOST, left, top, size.cx, size.cy, SWP_NOACTIVATE);
   ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
   SendMessageW(window.hwnd(), RegisterWindowMessageW(L"SciterUpdateLayered"), 0, 0);
   window.Pump(200);
   HDC screen = GetDC(nullptr);
-  const COLORREF body = GetPixel(screen, 10 + size.cx - 5, 10 + size.cy - 5);
-  const COLORREF hot = GetPixel(screen, 10 + static_cast<int>(20 * DisplayScale()), 10 + static_cast<int>(45 * DisplayScale()));
+  const COLORREF body = GetPixel(screen, left + size.cx - 5, top + size.cy - 5);
+  const COLORREF hot = GetPixel(screen, left + static_cast<int>(20 * DisplayScale()), top + static_cast<int>(45 * DisplayScale()));
   ReleaseDC(nullptr, screen);
   EXPECT_EQ(body, RGB(0x20, 0x40, 0xC0));
   EXPECT_EQ(hot, RGB(0x80, 0x80, 0x80));
