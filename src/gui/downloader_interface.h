@@ -34,13 +34,13 @@ class UI_to_AL {
 }  // namespace gui
 }  // namespace ov
 
-class CDownloaderInterface : public ov::gui::Window,
+class CDownloaderInterface final : public ov::gui::Window,
                              public ov::gui::DownloaderBridge::UI_to_AL,
                              public DownloadStatus::IObserver {
  public:
   // `title`: the product name, also the quit question's caption. `manager` is not owned.
   CDownloaderInterface(const wchar_t* title, DownloadStatus::IManager* manager);
-  ~CDownloaderInterface() override;
+  ~CDownloaderInterface();
 
   // The system close commands (system menu, Alt+F4, title-bar button) do nothing here.
   void OnMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled, LRESULT* result) override;

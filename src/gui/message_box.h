@@ -30,14 +30,14 @@ class UI_to_AL {
 }  // namespace gui
 }  // namespace ov
 
-class CSNMessageBox : public ov::gui::Window, public ov::gui::GenericPopupBridge::UI_to_AL {
+class CSNMessageBox final : public ov::gui::Window, public ov::gui::GenericPopupBridge::UI_to_AL {
  public:
   // What ShowMessage returns when the popup closed without a button (system close, a page
   // that closed itself, a page that could not be loaded): no button result at all.
   static constexpr int kNoButton = 0;
 
   CSNMessageBox();
-  ~CSNMessageBox() override;
+  ~CSNMessageBox();
 
   void OnDocumentLoaded() override;
   // Runs the popup on the calling thread until it closes; the pressed button's result.

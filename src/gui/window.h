@@ -45,7 +45,9 @@ class Window : public sciter::host<Window>, public sciter::event_handler, public
   static constexpr int kPageNotLoaded = 552;
 
   Window(const wchar_t* pagePath, const wchar_t* iconPath);
-  virtual ~Window();
+  // Not virtual: windows are destroyed as what they are, and the slots hold only the operations
+  // below (a virtual destructor would take two).
+  ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 

@@ -16,10 +16,10 @@ namespace {
 using gui_testing::WaitFor;
 using testing_support::ScopedTempFolder;
 
-class TestWindow : public ov::gui::Window {
+class TestWindow final : public ov::gui::Window {
  public:
   TestWindow(const std::wstring& page, const std::wstring& icon) : Window(page.c_str(), icon.c_str()) {}
-  ~TestWindow() override { StopAndWait(); }
+  ~TestWindow() { StopAndWait(); }
   using Window::SetParent;
   using Window::SetSelector;
   std::atomic<int> documentsLoaded{0};
