@@ -75,13 +75,13 @@ std::wstring FontCache::PickFamily(const std::wstring& families) {
   return chosen;
 }
 
-FontCache::Entry& FontCache::Lookup(const FontSpec& spec) {
-  auto found = fonts_.find(spec);
+FontCache::Entry& FontCache::Lookup(const FontKey& key) {
+  auto found = fonts_.find(key);
   if (found != fonts_.end()) return found->second;
   Entry entry;
-  const std::wstring face = PickFamily(spec.family);
-  entry.font = CreateFontW(-(spec.pixel_size > 0 ? spec.pixel_size : 1), 0, 0, 0, spec.weight,
-                           spec.italic, spec.underline, FALSE, DEFAULT_CHARSET,
+  const std::wstring face = PickFamily(key.family);
+  entry.font = CreateFontW(-(key.pixel_size > 0 ? key.pixel_size : 1), 0, 0, 0, key.weight,
+                           key.italic, key.underline, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, quality_,
                            DEFAULT_PITCH | FF_DONTCARE, face.c_str());
   if (!entry.font) entry.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -91,18 +91,18 @@ FontCache::Entry& FontCache::Lookup(const FontSpec& spec) {
     entry.metrics.height = static_cast<float>(metrics.tmHeight);
     entry.metrics.ascent = static_cast<float>(metrics.tmAscent);
   } else {
-    entry.metrics.height = static_cast<float>(spec.pixel_size) * 1.2f;
-    entry.metrics.ascent = static_cast<float>(spec.pixel_size);
+    entry.metrics.height = static_cast<float>(key.pixel_size) * 1.2f;
+    entry.metrics.ascent = static_cast<float>(key.pixel_size);
   }
   SelectObject(dc_, old);
-  return fonts_.emplace(spec, std::move(entry)).first->second;
+  return fonts_.emplace(key, std::move(entry)).first->second;
 }
 
-HFONT FontCache::Get(const FontSpec& spec) { return Lookup(spec).font; }
+HFONT FontCache::Get(const FontKey& key) { return Lookup(key).font; }
 
-float FontCache::TextWidth(const FontSpec& spec, const std::wstring& text) {
+float FontCache::TextWidth(const FontKey& key, const std::wstring& text) {
   if (text.empty()) return 0;
-  Entry& entry = Lookup(spec);
+  Entry& entry = Lookup(key);
   auto cached = entry.widths.find(text);
   if (cached != entry.widths.end()) return cached->second;
   HGDIOBJ old = SelectObject(dc_, entry.font);
@@ -114,6 +114,6 @@ float FontCache::TextWidth(const FontSpec& spec, const std::wstring& text) {
   return width;
 }
 
-FontMetrics FontCache::Metrics(const FontSpec& spec) { return Lookup(spec).metrics; }
+FontMetrics FontCache::Metrics(const FontKey& key) { return Lookup(key).metrics; }
 
 }  // namespace sciter_engine

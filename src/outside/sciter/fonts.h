@@ -10,13 +10,13 @@
 
 namespace sciter_engine {
 
-struct FontSpec {
+struct FontKey {
   std::wstring family;  // CSS list: "Segoe UI,Arial"; the first installed one is used
   int pixel_size = 16;  // device pixels (em height)
   int weight = 400;
   bool italic = false;
   bool underline = false;
-  bool operator<(const FontSpec& o) const {
+  bool operator<(const FontKey& o) const {
     return std::tie(family, pixel_size, weight, italic, underline) <
            std::tie(o.family, o.pixel_size, o.weight, o.italic, o.underline);
   }
@@ -37,9 +37,9 @@ class FontCache {
   FontCache(const FontCache&) = delete;
   FontCache& operator=(const FontCache&) = delete;
 
-  HFONT Get(const FontSpec& spec);
-  float TextWidth(const FontSpec& spec, const std::wstring& text);
-  FontMetrics Metrics(const FontSpec& spec);
+  HFONT Get(const FontKey& key);
+  float TextWidth(const FontKey& key, const std::wstring& text);
+  FontMetrics Metrics(const FontKey& key);
   DWORD quality() const { return quality_; }
 
  private:
@@ -48,13 +48,13 @@ class FontCache {
     FontMetrics metrics;
     std::map<std::wstring, float> widths;  // measured words
   };
-  Entry& Lookup(const FontSpec& spec);
+  Entry& Lookup(const FontKey& key);
   // The first family of the list GDI has (else the first one: GDI substitutes).
   std::wstring PickFamily(const std::wstring& families);
 
   DWORD quality_;
   HDC dc_;
-  std::map<FontSpec, Entry> fonts_;
+  std::map<FontKey, Entry> fonts_;
   std::map<std::wstring, std::wstring> families_;
 };
 

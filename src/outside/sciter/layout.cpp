@@ -83,7 +83,7 @@ class Layouter {
     float width = 0;
     float space_width = 0;
     bool space_before = false;
-    FontSpec font;
+    FontKey font;
     const ComputedStyle* style = nullptr;
     Node* node = nullptr;
     std::vector<Node*> decorated;
@@ -103,15 +103,15 @@ class Layouter {
     return std::max(1.0f, std::floor(Scaled(css_px) + 0.5f));  // borders stay crisp
   }
 
-  FontSpec FontOf(const ComputedStyle& style) const {
-    FontSpec spec;
-    spec.family = style.font_family;
+  FontKey FontOf(const ComputedStyle& style) const {
+    FontKey key;
+    key.family = style.font_family;
     // GDI draws any size, but glyphs taller than a screen only cost memory.
-    spec.pixel_size = std::min(2000, std::max(1, static_cast<int>(std::lround(Scaled(style.font_size)))));
-    spec.weight = style.font_weight;
-    spec.italic = style.italic;
-    spec.underline = style.underline;
-    return spec;
+    key.pixel_size = std::min(2000, std::max(1, static_cast<int>(std::lround(Scaled(style.font_size)))));
+    key.weight = style.font_weight;
+    key.italic = style.italic;
+    key.underline = style.underline;
+    return key;
   }
   float LineHeightOf(const ComputedStyle& style) {
     if (style.line_height < 0) return fonts_->Metrics(FontOf(style)).height;
@@ -472,7 +472,7 @@ void Layouter::Collect(Node* node, float width, bool measure_only, int depth,
   if (node->kind() == NodeKind::kText) {
     const ComputedStyle* style = StyleOf(node->parent);
     if (!style) return;
-    const FontSpec font = FontOf(*style);
+    const FontKey font = FontOf(*style);
     const float space_width = fonts_->TextWidth(font, L" ");
     auto push_word = [&](const std::wstring& word) {
       Item item;

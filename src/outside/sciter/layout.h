@@ -17,7 +17,7 @@ struct TextFragment {
   float x = 0, y = 0;           // top left of the glyph box
   float width = 0, height = 0;  // glyph box (font height)
   float line_top = 0, line_height = 0;
-  FontSpec font;
+  FontKey font;
   const ComputedStyle* style = nullptr;
   Node* node = nullptr;  // the text's element
   // Inline elements (outermost first) whose backgrounds sit behind this fragment.
