@@ -1,5 +1,6 @@
 #include "dllprotect/dll_event.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -182,6 +183,12 @@ bool DllEventDump::Dump(const DllProtectInfo& event) const {
   SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
   SetEndOfFile(file.Get());
   return false;
+}
+
+std::string HexField(uint64_t value) {
+  char text[24];
+  snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
 }
 
 ReportContent ReadReport(const std::string& bytes) {

@@ -24,6 +24,8 @@ struct DllProtectInfo {
 };
 
 std::string JoinFields(const DllProtectInfo& event);
+// "0x" and the value in hex, as the flags field is written.
+std::string HexField(uint64_t value);
 // The fields of a joined text; false when it does not hold eight.
 bool SplitFields(const std::string& text, DllProtectInfo& event);
 

@@ -99,18 +99,6 @@ CallerInfo DescribeCaller(void* address) {
   return caller;
 }
 
-std::string Hex(DWORD value) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  return text;
-}
-
-std::wstring FullPath(const std::wstring& path) {
-  std::vector<wchar_t> buffer(32768);
-  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  return n == 0 || n >= buffer.size() ? path : std::wstring(buffer.data(), n);
-}
-
 bool IsExecutableImageSection(ACCESS_MASK access, PVOID attributes, PLARGE_INTEGER maximumSize, ULONG protection,
                               ULONG allocation) {
   return (access & kSectionMapExecute) != 0 && attributes == nullptr && maximumSize == nullptr &&
@@ -127,8 +115,11 @@ std::wstring DosPathOfHandle(HANDLE file) {
 
 LoadOutcome Decide(const std::wstring& name, HANDLE file, DWORD flags, const char* hookName, void* callerAddress) {
   const ProtectionState& state = Protection();
-  const CallerInfo caller = DescribeCaller(callerAddress);
-  if (*dbgtrace::DbgTraceLevel() != 0) {
+  // Who called is needed only for the trace and for events: loads that pass at once skip it.
+  const bool tracing = *dbgtrace::DbgTraceLevel() != 0;
+  CallerInfo caller;
+  if (tracing) {
+    caller = DescribeCaller(callerAddress);
     TraceA("GenericLoadLibrary_Hook called with:");
     Trace(L"Filename: %ls", name.c_str());
     TraceA("hFile: %llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(file)));
@@ -182,11 +173,12 @@ LoadOutcome Decide(const std::wstring& name, HANDLE file, DWORD flags, const cha
       (state.reportMode || refused || (state.extendedReporting && result != kLoadFailed))) {
     DllProtectInfo event;
     event.requestedName = ov::ToUtf8(name);
-    event.flags = Hex(flags);
+    event.flags = HexField(flags);
     event.result = ResultName(state.blockMode && result == kVulnerablePath ? kDllBlocked : result);
     event.hook = hookName;
     event.resolvedPath = result == kLoadFailed ? "UNKNOWN" : ov::ToUtf8(resolved);
     event.error = ov::ToUtf8(error);
+    if (!tracing) caller = DescribeCaller(callerAddress);
     if (caller.known) {
       event.callerModule = ov::ToUtf8(caller.name);
       event.callerOffset = ov::ToUtf8(caller.offset);
@@ -195,7 +187,8 @@ LoadOutcome Decide(const std::wstring& name, HANDLE file, DWORD flags, const cha
   }
   if (refused) return {nullptr, GetLastError()};
 
-  const std::wstring path = FullPath(resolved);
+  const std::wstring full = FullPath(resolved);
+  const std::wstring path = full.empty() ? resolved : full;
   ScopedEntry pathEntry(loads.loading, path);
   Trace(L"calling TrueLoadLibraryExW with %ls", path.c_str());
   return CallTrueLoad(path.c_str(), file, flags);

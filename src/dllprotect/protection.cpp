@@ -26,12 +26,6 @@ std::wstring SystemDirectory() {
   return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(path, n);
 }
 
-std::string HexText(DWORD value) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  return text;
-}
-
 }  // namespace
 
 const char* ResultName(int code) {
@@ -78,7 +72,7 @@ void DumpRecursiveDllLoad(int result, const char* hook, const std::wstring& name
   event.requestedName = ov::ToUtf8(name);
   event.result = ResultName(result);
   event.hook = hook;
-  event.flags = HexText(flags);
+  event.flags = HexField(flags);
   std::string names;
   for (const std::wstring& entry : loading) {
     if (!names.empty()) names += ",";

@@ -25,15 +25,6 @@ namespace {
 
 constexpr DWORD kWriteBits = 0x50000116;  // GENERIC_ALL | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | _EA | APPEND | DATA
 
-std::wstring FullPath(const std::wstring& path) {
-  std::vector<wchar_t> buffer(32768);
-  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (n == 0 || n >= buffer.size()) return std::wstring();
-  std::wstring full(buffer.data(), n);
-  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
-  return full;
-}
-
 std::vector<std::wstring> Components(const std::wstring& path) {
   std::vector<std::wstring> parts;
   size_t start = 0;
@@ -112,6 +103,15 @@ DWORD OpenNative(const std::wstring& ntPath, std::wstring& dosPath) {
 }
 
 }  // namespace
+
+std::wstring FullPath(const std::wstring& path) {
+  std::vector<wchar_t> buffer(32768);
+  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (n == 0 || n >= buffer.size()) return std::wstring();
+  std::wstring full(buffer.data(), n);
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+  return full;
+}
 
 TrustedFolders TrustedFolders::OfThisProcess() {
   TrustedFolders folders;

@@ -19,6 +19,9 @@ struct TrustedFolders {
   static TrustedFolders OfThisProcess();
 };
 
+// The absolute form of `path` without trailing separators; empty when it cannot be formed.
+std::wstring FullPath(const std::wstring& path);
+
 // True when `file` exists inside the existing directory `folder` (at any depth), compared by
 // file identity, so case, short names and links do not matter.
 bool IsInsideFolder(const std::wstring& file, const std::wstring& folder);
