@@ -12,8 +12,8 @@ RUNNABLE="$(palisk_runnable_flavours)"
 FLAVOURS="${FLAVOURS:-$RUNNABLE}"
 for flavour in $FLAVOURS; do
   palisk_check_flavour "$flavour"
-  if [ "$flavour" = i686 ] && ! palisk_runs_32bit; then
-    echo "[test] FLAVOURS names i686, but this machine cannot run 32-bit code" >&2
+  if [ "$flavour" = i686 ] && ! palisk_kernel_runs_32bit; then
+    echo "[test] FLAVOURS names i686, but $(palisk_why_no_32bit)" >&2
     exit 2
   fi
 done
@@ -29,7 +29,7 @@ NOT_RUN="${NOT_RUN# }"
 
 why_not_run() {
   if [ "$1" = i686 ] && ! palisk_runs_32bit; then
-    echo "this machine runs 64-bit user code only (/lib/ld-linux.so.2 cannot start: Exec format error), so Wine's 32-bit loader cannot run"
+    palisk_why_no_32bit
   else
     echo "not named in FLAVOURS"
   fi

@@ -9,6 +9,7 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/flavours.sh"
+source "$ROOT/scripts/apt.sh"
 BUILD="$ROOT/build"
 mkdir -p "$BUILD"
 
@@ -19,14 +20,19 @@ PACKAGES=(
   make cmake file xz-utils dpkg-dev git ca-certificates
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  wine wine32:i386 wine64 libgnutls30:i386
+  wine wine64
   osslsigncode openssl xvfb xauth x11-apps imagemagick
   nlohmann-json3-dev libfmt-dev googletest python3 curl
 )
+# Wine's 32-bit side, only where the kernel runs 32-bit code. libgnutls30:i386 is only a
+# Recommends of libwine:i386, but without it every HTTPS request fails with 0x80090305.
+PACKAGES_I386=(wine32:i386 libgnutls30:i386)
 
 log() { echo "[setup] $*"; }
 
 enable_i386() {
+  palisk_kernel_runs_32bit || return 0
+  PACKAGES+=("${PACKAGES_I386[@]}")
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     log "adding the i386 architecture"
     $SUDO dpkg --add-architecture i386
@@ -62,10 +68,7 @@ install_packages() {
   done
   if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
     log "installing: ${missing[*]:-(index update only)}"
-    $SUDO apt-get update -qq
-    if [ ${#missing[@]} -gt 0 ]; then
-      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-    fi
+    apt_install "${missing[@]}" || exit 1
   fi
 }
 
@@ -114,7 +117,7 @@ test_flavours() {
   for flavour in $flavours; do
     palisk_check_flavour "$flavour" || exit 2
     if [ "$flavour" = i686 ] && ! palisk_runs_32bit; then
-      echo "[setup] this machine cannot run 32-bit code: no i686 test prefix" >&2
+      echo "[setup] no i686 test prefix: $(palisk_why_no_32bit)" >&2
       exit 2
     fi
   done
