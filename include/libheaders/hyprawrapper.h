@@ -16,6 +16,7 @@
 #include "framework/module_path.h"
 #include "framework/utf8.h"
 #include "installer/palisk/proxy_discovery.h"
+#include "installer/palisk/run_result_codes.h"
 #include "libheaders/downloadstatus.h"
 #include "libheaders/hypra.h"
 #include "logging/binary_logger.h"
@@ -414,7 +415,7 @@ inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* lo
                                            DownloadStatus::IManager* listener, const wchar_t* body) {
   std::wstring scheme, host, path;
   uint32_t port = 0;
-  if (url == nullptr || !SplitUrl(url, scheme, host, port, path)) return ERROR_FUNCTION_FAILED;
+  if (url == nullptr || !SplitUrl(url, scheme, host, port, path)) return palisk::run_result::kFunctionFailed;
   char portText[16];
   std::snprintf(portText, sizeof portText, ":%d", static_cast<int>(port));
   const std::string server = hyprawrapper_detail::ToUtf8(host) + portText;

@@ -1,12 +1,13 @@
 #include "gui/sciter_engine.h"
 
 #include "framework/scoped_handle.h"
+#include "installer/palisk/run_result_codes.h"
 
 namespace ov {
 namespace gui {
 namespace {
 
-constexpr UINT kEngineMissingExitCode = static_cast<UINT>(-1);
+constexpr UINT kEngineMissingExitCode = static_cast<UINT>(palisk::run_result::kEngineMissing);
 
 ISciterAPI* LoadEngine() {
   ScopedModule library(LoadLibraryW(L"sciter.dll"));

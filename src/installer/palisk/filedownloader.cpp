@@ -237,7 +237,7 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
 
   const bool hasScheme = url.compare(0, 4, L"http") == 0;
   std::wstring requestUrl = BuildRequestUrl(url, hasScheme ? L"" : L"http://");
-  if (requestUrl.empty()) return ERROR_FILENAME_EXCED_RANGE;
+  if (requestUrl.empty()) return palisk::run_result::kUrlTooLong;
   PALISK_LOG(kInfo, L"Downloading file with hypra: final file path = \"%s\"", finalPath.c_str());
   int32_t result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), finalPath.c_str(), m_listener.get(), body));
   PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);

@@ -11,6 +11,7 @@
 #include "framework/guarded_string.h"
 #include "gui/downloader_interface.h"
 #include "installer/palisk/fileverifier.h"
+#include "installer/palisk/run_result_codes.h"
 #include "libheaders/downloadstatus.h"
 #include "libheaders/hyprawrapper.h"
 
@@ -27,8 +28,8 @@ struct FileEntry {
 class CFileDownloader {
  public:
   enum ManagerKind { kCountBytes = 0, kCountFiles = 1 };
-  static constexpr int32_t kCancelled = -2;
-  static constexpr int32_t kNotValid = -13;
+  static constexpr int32_t kCancelled = palisk::run_result::kCancelled;
+  static constexpr int32_t kNotValid = palisk::run_result::kKitFileNotValid;
 
   CFileDownloader();
   virtual ~CFileDownloader();

@@ -10,6 +10,7 @@
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/os_info.h"
 #include "installer/palisk/productconfig.h"
+#include "installer/palisk/run_result_codes.h"
 #include "logging/binary_logger.h"
 
 namespace palisk {
@@ -20,7 +21,7 @@ constexpr char kProductConfigSource[] = "productconfig.cpp";
 constexpr char kUtilsSource[] = "utils.cpp";
 constexpr char kPaliskSource[] = "palisk.cpp";
 constexpr uint32_t kElevationRequired = 740;
-constexpr uint32_t kBadSignature = 191;
+constexpr uint32_t kBadSignature = run_result::kInstallerNotTrusted;
 
 }  // namespace
 

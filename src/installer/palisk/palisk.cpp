@@ -19,6 +19,7 @@
 #include "installer/palisk/os_info.h"
 #include "installer/palisk/product_detection.h"
 #include "installer/palisk/productconfig.h"
+#include "installer/palisk/run_result_codes.h"
 #include "installer/palisk/working_folder.h"
 #include "logging/binary_logger.h"
 
@@ -30,7 +31,7 @@ using namespace RovEveduzodi::BinaryLogger;
 
 
 struct Run {
-  uint32_t result = 0;
+  uint32_t result = run_result::kSucceeded;
   std::string fileVersion;
   std::wstring parentCommandLine;
   bool useParent = false;
@@ -78,7 +79,7 @@ std::wstring ChooseDictionaryFolder(const std::wstring& language) {
 void ShowDescriptorError(const Run& run, int32_t error) {
   if (run.silent) return;
   const wchar_t* text =
-      error == CFileDownloader::kNotValid
+      error == run_result::kKitFileNotValid
           ? L"_LSAfter performing the integrity check for downloaded files we detected an issue. Please download and "
             L"try again and if the issue persists contact the system administrator.LS_"
           : L"_LSThe Web Installer cannot download the product files. Please check the network connectivity between "
@@ -126,7 +127,7 @@ uint32_t RunKit(Run& run) {
   configuration.ReportStatus(200, 0, taskId);                                   // 18
   configuration.ReportInstallProgress(-2, 0);
   const int32_t downloaded = configuration.DownloadFiles();
-  if (downloaded == CFileDownloader::kCancelled) {
+  if (downloaded == run_result::kCancelled) {
     PALISK_LOG(kNotice, L"Files download cancelled by user.");
     return static_cast<uint32_t>(downloaded);
   }

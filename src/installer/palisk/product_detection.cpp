@@ -12,6 +12,7 @@
 #include "gui/message_box.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/productconfig.h"
+#include "installer/palisk/run_result_codes.h"
 #include "installer/palisk/xml_document.h"
 #include "logging/binary_logger.h"
 
@@ -21,7 +22,7 @@ namespace {
 constexpr char kLogSource[] = "palisk.cpp";
 using namespace RovEveduzodi::BinaryLogger;
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sentiva";
-constexpr uint32_t kNotEnoughSpace = ERROR_NOT_ENOUGH_MEMORY;  // 8
+constexpr uint32_t kNotEnoughSpace = run_result::kNotEnoughSpace;
 
 // Windows Installer entries, imported by ordinal from msi.dll.
 using EnumRelatedFn = UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR);

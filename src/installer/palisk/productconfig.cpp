@@ -291,7 +291,7 @@ int32_t CProductConfig::ReloadData() {
   m_baseUrl = m_startingBaseUrl;
   if (!FileExists(configXml)) {
     PALISK_LOG(kError, L"Cannot find installer xml file \"%s\".", configXml.c_str());
-    return ERROR_PATH_NOT_FOUND;
+    return palisk::run_result::kConfigurationMissing;
   }
   const HRESULT configResult = LoadDataFromFile(configXml);
   m_downloader.SetProxy(m_proxyServer.c_str(), m_proxyPort, m_proxyUser.c_str(), m_proxyPassword.c_str(), m_proxyMode,
@@ -357,7 +357,7 @@ int32_t CProductConfig::LoadKitData(const std::wstring& dataXml) {
     // The low 16 bits of what the load returned (S_FALSE gives 1); a load that "succeeded"
     // without a document must not read as success.
     const int32_t code = result & 0xFFFF;
-    return code != 0 ? code : (E_FAIL & 0xFFFF);
+    return code != 0 ? code : palisk::run_result::kKitDataEmpty;
   }
   std::wstring text;
   if (document.SelectText(L"//root/manufacturer", text) == S_OK) m_product.manufacturer = text.c_str();
@@ -415,7 +415,7 @@ int32_t CProductConfig::LoadKitData(const std::wstring& dataXml) {
           }
           if (name.find(L"..") != std::wstring::npos) {
             PALISK_LOG(kError, L"Invalid name found for file read from data.xml: \"%s\".", name.c_str());
-            return 1;
+            return palisk::run_result::kKitDataUnreadable;
           }
           const std::wstring local = ov::JoinPath(folder, name.c_str());
           std::wstring link = !url.empty() ? url : palisk::UrlJoin(m_product.localBaseUrl.c_str(), linkName);

@@ -7,6 +7,7 @@
 
 #include "framework/scoped_handle.h"
 #include "installer/palisk/path_macros.h"
+#include "installer/palisk/run_result_codes.h"
 #include "logging/binary_logger.h"
 
 namespace palisk {
@@ -25,7 +26,7 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
 unsigned long CreateWorkingFolder(std::wstring& folder) {
   folder.clear();
   std::wstring temp;
-  if (!ExpandPathMacros(L"%temp%", temp)) return ERROR_FUNCTION_FAILED;
+  if (!ExpandPathMacros(L"%temp%", temp)) return palisk::run_result::kFunctionFailed;
   for (int n = 1; n <= 99; ++n) {
     wchar_t name[32];
     _snwprintf(name, 32, L"%s%02d", L"ovtempdir", n);
@@ -35,7 +36,7 @@ unsigned long CreateWorkingFolder(std::wstring& folder) {
       return 0;
     }
   }
-  return ERROR_FUNCTION_FAILED;
+  return palisk::run_result::kFunctionFailed;
 }
 
 int RemoveFolderTree(const std::wstring& path) {

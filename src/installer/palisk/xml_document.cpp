@@ -1,5 +1,7 @@
 #include "installer/palisk/xml_document.h"
 
+#include "installer/palisk/run_result_codes.h"
+
 namespace palisk {
 namespace {
 
@@ -42,7 +44,7 @@ HRESULT XmlDocument::Load(const std::wstring& path, bool& success) {
   WIN32_FILE_ATTRIBUTE_DATA attributes;
   if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
       ((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) > kMaxDocumentBytes) {
-    return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    return HRESULT_FROM_WIN32(run_result::kDescriptorTooLarge);
   }
   VARIANT source;
   VariantInit(&source);
