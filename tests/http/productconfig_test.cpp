@@ -269,6 +269,13 @@ TEST_F(KitData, UnreadableDocumentsGiveTheLowBitsOfTheLoadResult) {
   EXPECT_EQ(ERROR_FILE_TOO_LARGE, Load(huge, big)) << "refused before parsing";
 }
 
+TEST_F(KitData, DocumentsWithADtdAreRefused) {
+  CProductConfig config;
+  EXPECT_NE(0, Load(config, "<!DOCTYPE root [<!ENTITY e \"x\">]>"
+                            "<root><files><file name=\"&e;\" size=\"1\"/></files></root>"));
+  EXPECT_TRUE(config.Downloader().Entries().empty());
+}
+
 TEST(ProxyPassword, DecryptsWhatTheKitToolEncrypted) {
   // kittool.py encrypt-proxy-pass s3cret
   EXPECT_EQ(L"s3cret", CFileDownloader::DecryptProxyPassword(L"64FWFRXjHR8="));

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "installer/palisk/process_reader.h"
+
+#include "framework/scoped_handle.h"
 #include "support/test_support.h"
 
 
@@ -97,6 +100,66 @@ TEST(KitLocation, ConfigFileStopsEveryDerivation) {
       palisk::ResolveBaseUrlAndLanguage(parameters, EncodeSourceUrl("http://h/kit"), L"");
   EXPECT_EQ(L"", location.baseUrl);
   EXPECT_EQ(L"en-US", location.language);
+}
+
+// A process's command line read the way the parent's is, from this very process.
+class ProcessReader : public testing::Test {
+ protected:
+  void TearDown() override { palisk::SetProcessApi(nullptr); }
+  static std::wstring OwnCommandLine(std::wstring& why) {
+    ov::ScopedHandle self(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+    return palisk::ReadProcessCommandLine(self.Get(), why);
+  }
+  // Answers as a 32-bit process on 64-bit Windows does: it is WoW64, the other process is not.
+  static BOOL WINAPI OnlyUsWow64(HANDLE process, BOOL* wow64) {
+    *wow64 = process == GetCurrentProcess();
+    return TRUE;
+  }
+};
+
+TEST_F(ProcessReader, ReadsTheCommandLineOfAProcessOfItsOwnWidth) {
+  std::wstring why;
+  EXPECT_EQ(GetCommandLineW(), OwnCommandLine(why));
+  EXPECT_EQ(L"", why);
+}
+
+TEST_F(ProcessReader, A64BitProcessSeenFromWow64IsReadThroughTheWow64Calls) {
+#ifdef _WIN64
+  // A 64-bit build stands in for the 64-bit parent: the WoW64 calls become the native ones.
+  static int wow64Reads = 0;
+  palisk::ProcessApi api = palisk::ActiveProcessApi();
+  api.isWow64Process = OnlyUsWow64;
+  api.wow64QueryInformation64 = api.queryInformation;
+  api.wow64ReadMemory64 = [](HANDLE process, ULONG64 address, void* buffer, ULONG64 size, ULONG64*) {
+    ++wow64Reads;
+    return ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, nullptr) ? 0L : -1L;
+  };
+  api.readMemory = [](HANDLE, LPCVOID, LPVOID, SIZE_T, SIZE_T*) -> BOOL { return FALSE; };
+  palisk::SetProcessApi(&api);
+  std::wstring why;
+  EXPECT_EQ(GetCommandLineW(), OwnCommandLine(why)) << why;
+  EXPECT_EQ(3, wow64Reads) << "PEB, parameters and text, all through the 64-bit reads";
+#else
+  GTEST_SKIP() << "needs a 64-bit build to stand in for the 64-bit parent";
+#endif
+}
+
+TEST_F(ProcessReader, WithoutTheWow64CallsTheReasonIsGiven) {
+  palisk::ProcessApi api = palisk::ActiveProcessApi();
+  api.isWow64Process = OnlyUsWow64;
+  api.wow64QueryInformation64 = nullptr;
+  api.wow64ReadMemory64 = nullptr;
+  palisk::SetProcessApi(&api);
+  std::wstring why;
+  EXPECT_EQ(L"", OwnCommandLine(why));
+  EXPECT_NE(std::wstring::npos, why.find(L"64-bit process")) << why;
+}
+
+TEST_F(ProcessReader, TheImagePathIsTheExecutablesFullPath) {
+  wchar_t own[MAX_PATH];
+  GetModuleFileNameW(nullptr, own, MAX_PATH);
+  ov::ScopedHandle self(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId()));
+  EXPECT_EQ(0, _wcsicmp(own, palisk::ProcessImagePath(self.Get()).c_str()));
 }
 
 }  // namespace

@@ -296,4 +296,24 @@ TEST(DistinguishedNameBuilder, QuotesSpacesAndRepeatedAttributes) {
   EXPECT_NE(nullptr, broken.Find(L"C")) << "what was read before the error stays";
 }
 
+TEST(DistinguishedNameBuilder, EncodedNamesAreReadAttributeByAttributeWithTheirExactValues) {
+  std::vector<unsigned char> encoded = testing_support::EncodeCertificateName(
+      {{{szOID_COUNTRY_NAME, L"RO"}},
+       {{szOID_ORGANIZATION_NAME, L"Orvane, \"SRL\""}},
+       {{szOID_ORGANIZATIONAL_UNIT_NAME, L"A"}, {szOID_ORGANIZATIONAL_UNIT_NAME, L" B"}},
+       {{szOID_COMMON_NAME, L"Orvane SRL"}}});
+  ASSERT_FALSE(encoded.empty());
+  ov::NameAttributes attributes;
+  ASSERT_EQ(0u, ov::DistinguishedNameBuilder::Decode({static_cast<DWORD>(encoded.size()), encoded.data()}, attributes));
+  EXPECT_EQ(*attributes.Find(L"O")->GetHeadPtr(), L"Orvane, \"SRL\"") << "quotes and commas stay in the value";
+  ASSERT_NE(nullptr, attributes.Find(L"OU"));
+  EXPECT_EQ(2u, attributes.Find(L"OU")->GetCount()) << "both values of the multi-valued name";
+  EXPECT_EQ(*attributes.Find(L"OU")->GetTailPtr(), L" B") << "exactly as encoded";
+  EXPECT_EQ(*attributes.Find(L"CN")->GetHeadPtr(), L"Orvane SRL");
+  EXPECT_EQ(*attributes.Find(L"C")->GetHeadPtr(), L"RO");
+  ov::NameAttributes broken;
+  BYTE garbage[] = {0x30, 0x05, 0x31};
+  EXPECT_NE(0u, ov::DistinguishedNameBuilder::Decode({sizeof garbage, garbage}, broken));
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <shlobj.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <vector>
@@ -120,6 +121,30 @@ std::string WideToUtf8(const std::wstring& wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
                       nullptr, nullptr);
   return utf8;
+}
+
+std::vector<unsigned char> EncodeCertificateName(const std::vector<std::vector<NameAttribute>>& relativeNames) {
+  std::vector<std::vector<CERT_RDN_ATTR>> attributes;
+  std::vector<CERT_RDN> rdns;
+  for (const auto& names : relativeNames) {
+    attributes.emplace_back();
+    for (const NameAttribute& name : names) {
+      CERT_RDN_ATTR attribute = {};
+      attribute.pszObjId = const_cast<char*>(name.first);
+      attribute.dwValueType = CERT_RDN_UTF8_STRING;
+      attribute.Value.cbData = static_cast<DWORD>(name.second.size() * sizeof(wchar_t));
+      attribute.Value.pbData = reinterpret_cast<BYTE*>(const_cast<wchar_t*>(name.second.c_str()));
+      attributes.back().push_back(attribute);
+    }
+  }
+  for (auto& rdn : attributes) rdns.push_back({static_cast<DWORD>(rdn.size()), rdn.data()});
+  CERT_NAME_INFO info = {static_cast<DWORD>(rdns.size()), rdns.data()};
+  DWORD size = 0;
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, &info, 0, nullptr, nullptr, &size)) return {};
+  std::vector<unsigned char> encoded(size);
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, &info, 0, nullptr, encoded.data(), &size)) return {};
+  encoded.resize(size);
+  return encoded;
 }
 
 }  // namespace testing_support

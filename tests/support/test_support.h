@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testing_support {
 
@@ -44,5 +46,10 @@ std::string ReadBinaryFile(const std::wstring& path);
 std::wstring EncodeSourceUrl(const std::string& url);
 std::wstring Utf8ToWide(const std::string& utf8);
 std::string WideToUtf8(const std::wstring& wide);
+
+// A certificate name encoded as X.509 DER: relative names in order, each with its attributes
+// (OID, value) as UTF8String. Independent of any system's text form of names.
+using NameAttribute = std::pair<const char*, std::wstring>;
+std::vector<unsigned char> EncodeCertificateName(const std::vector<std::vector<NameAttribute>>& relativeNames);
 
 }  // namespace testing_support

@@ -111,6 +111,18 @@ class KitTool(unittest.TestCase):
         self.assertNotEqual(unsigned, signed)
         self.assertEqual(authenticode.pe_image_hash(unsigned), authenticode.pe_image_hash(signed))
 
+    def test_members_windows_hashes_by_their_own_subject_are_refused(self):
+        # Windows would digest these through their own subject interfaces, never as the
+        # catalog's flat or image hash: a kit holding one could never verify there.
+        for name, data in (("setup.cab", b"MSCF\0\0\0\0"), ("renamed.bin", b"MSCF\0\0\0\0"),
+                           ("product.msi", b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"),
+                           ("inner.dat", b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), ("other.cat", b"0"),
+                           ("Tools/Run.PS1", b"Write-Host")):
+            with self.assertRaises(ValueError, msg=name):
+                kittool.refuse_own_subject(name, data)
+        for name, data in (("readme.txt", b"MSC"), ("Installer.exe", b"MZ"), ("sub/data.bin", b"\xD0\xCF")):
+            kittool.refuse_own_subject(name, data)
+
     def test_breaking_rules(self):
         out = self.build("broken", breaks=["unsigned-catalog", "missing-size:readme.txt", "dotdot-name",
                                            "wrong-digest:Installer.exe", "tamper-file:sub/data.bin"])

@@ -89,6 +89,26 @@ def data_xml(product: dict, entries) -> str:
     return "\n".join(lines) + "\n"
 
 
+# Files that Windows' catalog hashing (CryptCATAdminCalcHashFromFileHandle2) digests through a
+# subject interface of their own, not as flat bytes: cabinets and compound files (MSI) by
+# their content, catalogs and scripts by their extension. The verifier on Windows would
+# compute another digest than the catalog holds, so such files are refused in a kit.
+OWN_SUBJECT_EXTENSIONS = {".cab", ".msi", ".msp", ".mst", ".cat", ".ps1", ".psm1", ".psd1", ".ps1xml", ".psc1",
+                          ".cdxml", ".vbs", ".js", ".wsf", ".appx", ".msix", ".appxbundle", ".msixbundle"}
+OWN_SUBJECT_MAGICS = {b"MSCF": "a cabinet", b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1": "a compound file (MSI)"}
+
+
+def refuse_own_subject(name: str, data: bytes):
+    """Raises ValueError for a member whose system digest is not the flat or PE image hash."""
+    extension = os.path.splitext(name)[1].lower()
+    if extension in OWN_SUBJECT_EXTENSIONS:
+        raise ValueError(f"{name}: Windows hashes {extension} files by their own subject, not as the catalog "
+                         "records them; pack it inside another file")
+    for magic, kind in OWN_SUBJECT_MAGICS.items():
+        if data.startswith(magic):
+            raise ValueError(f"{name}: {kind}, which Windows hashes by its own subject; pack it inside another file")
+
+
 def build_architecture(source, target, client_folder, product, options, breaks):
     """Copies, signs and catalogs one architecture's files into `target`."""
     os.makedirs(target, exist_ok=True)
@@ -105,6 +125,7 @@ def build_architecture(source, target, client_folder, product, options, breaks):
         shutil.copyfile(os.path.join(source, *name.split("/")), destination)
         with open(destination, "rb") as f:
             data = f.read()
+        refuse_own_subject(name, data)
         pe = authenticode.is_pe(data)
         if pe and ("unsigned-pe:" + name) not in breaks:
             sign_file(destination, options["cert"], options["key"])

@@ -1,6 +1,5 @@
 #include "installer/palisk/command_line.h"
 
-#include <psapi.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
@@ -12,6 +11,7 @@
 #include "framework/crypt_base64.h"
 #include "framework/scoped_handle.h"
 #include "framework/utf8.h"
+#include "installer/palisk/process_reader.h"
 #include "logging/binary_logger.h"
 
 namespace palisk {
@@ -19,37 +19,6 @@ namespace {
 
 constexpr char kLogSource[] = "palisk.cpp";
 using RovEveduzodi::BinaryLogger::kInfo;
-
-// Layout of the structures read out of the parent, which has our own bitness: the
-// PROCESS_BASIC_INFORMATION we are given, the PEB's ProcessParameters pointer and the
-// parameters' CommandLine (a UNICODE_STRING: 16-bit length in bytes, then the buffer pointer).
-// A parent of the other bitness gives a PEB we cannot follow; that is the "cannot be read" path.
-#ifdef _WIN64
-constexpr size_t kBasicInformationSize = 48;
-constexpr size_t kPebBaseOffset = 8;
-constexpr size_t kPebSize = 0x380;
-constexpr size_t kPebParametersOffset = 0x20;
-constexpr size_t kParametersSize = 0x80;
-constexpr size_t kCommandLineOffset = 0x70;
-constexpr size_t kCommandLineBufferOffset = kCommandLineOffset + 8;
-#else
-constexpr size_t kBasicInformationSize = 24;
-constexpr size_t kPebBaseOffset = 4;
-constexpr size_t kPebSize = 472;
-constexpr size_t kPebParametersOffset = 16;
-constexpr size_t kParametersSize = 72;
-constexpr size_t kCommandLineOffset = 64;
-constexpr size_t kCommandLineBufferOffset = kCommandLineOffset + 4;
-#endif
-
-using ZwQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-
-// A pointer of the parent's (our own) width, stored at `at`.
-const void* PointerAt(const uint8_t* at) {
-  uintptr_t value;
-  memcpy(&value, at, sizeof value);
-  return reinterpret_cast<const void*>(value);
-}
 
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
@@ -115,63 +84,29 @@ DWORD GetParentProcessId() {
 }
 
 std::wstring GetParrentProcessCmdLine() {
-  std::wstring result;
   const DWORD parentId = GetParentProcessId();
   PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine parent process id<%d>", parentId);
   ov::ScopedHandle parent(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId));
   if (!parent.IsValid()) {
     PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine could not open parent process handle. error<%d>",
                GetLastError());
-    return result;
+    return std::wstring();
   }
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) {
-    PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine could not load ntdll.dll error<%d>", GetLastError());
-    return result;
-  }
-  auto query = ov::GetProc<ZwQueryInformationProcessFn>(ntdll, "ZwQueryInformationProcess");
-  if (query == nullptr) {
-    PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine could not get proc address ZwQueryInformationProcess<%d>",
-               GetLastError());
-    return result;
-  }
-  uint8_t basic[kBasicInformationSize] = {};
-  const LONG status = query(parent.Get(), 0, basic, kBasicInformationSize, nullptr);
-  PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ZwQueryInformationProcess ret<%d>", status);
-
-  std::vector<uint8_t> peb(kPebSize);
-  const void* pebAddress = PointerAt(basic + kPebBaseOffset);
-  if (!ReadProcessMemory(parent.Get(), pebAddress, peb.data(), kPebSize, nullptr)) {
-    PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory peb error<%d>", GetLastError());
-    return result;
-  }
-  std::vector<uint8_t> parameters(kParametersSize);
-  const void* parametersAddress = PointerAt(&peb[kPebParametersOffset]);
-  if (!ReadProcessMemory(parent.Get(), parametersAddress, parameters.data(), kParametersSize, nullptr)) {
-    PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory procParams error<%d>", GetLastError());
-    return result;
-  }
-  uint16_t lengthBytes;
-  memcpy(&lengthBytes, &parameters[kCommandLineOffset], 2);
-  const void* textAddress = PointerAt(&parameters[kCommandLineBufferOffset]);
-  if (lengthBytes != 0) {
-    std::vector<uint8_t> text(lengthBytes + 2u, 0);
-    if (!ReadProcessMemory(parent.Get(), textAddress, text.data(), lengthBytes, nullptr)) {
-      PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>", GetLastError());
-      return result;
-    }
-    result.assign(reinterpret_cast<const wchar_t*>(text.data()), lengthBytes / 2);
+  std::wstring why;
+  const std::wstring result = ReadProcessCommandLine(parent.Get(), why);
+  if (!why.empty()) {
+    PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine %s", why.c_str());
+    return std::wstring();
   }
   PALISK_LOG(kInfo, L"[SETUP] GetParrentProcessCmdLine parent command line<%s>", result.c_str());
   return result;
 }
 
 void GetParentImagePath(std::wstring& path) {
-  ov::ScopedHandle parent(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetParentProcessId()));
+  ov::ScopedHandle parent(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetParentProcessId()));
   if (!parent.IsValid()) return;
-  wchar_t buffer[MAX_PATH];
-  const DWORD n = GetModuleFileNameExW(parent.Get(), nullptr, buffer, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) path.assign(buffer, n);
+  const std::wstring image = ProcessImagePath(parent.Get());
+  if (!image.empty()) path = image;
 }
 
 std::wstring DecodeSourceUrl(const std::wstring& encoded) {

@@ -36,8 +36,8 @@ struct ParsedLaunch {
 ParsedLaunch ReadLaunchOptions(const CommandLineOptions& options);
 
 DWORD GetParentProcessId();
-// The parent's command line, read from its (32-bit) process environment block; "" when it
-// cannot be read.
+// The parent's command line, read from its process environment block (of either bitness);
+// "" when it cannot be read, with the reason in the run log.
 std::wstring GetParrentProcessCmdLine();
 // Full path of the parent's executable; `path` unchanged when it cannot be read.
 void GetParentImagePath(std::wstring& path);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "installer/palisk/trust_api.h"
 #include "logging/log_binding.h"
 
 namespace Crypt {
@@ -19,24 +20,6 @@ using logging::LogMessage;
 
 constexpr wchar_t kEnumScope[] = L"Crypt::DigitalSignatureObjectImplementation::EnumCertificates";
 constexpr wchar_t kCertificateScope[] = L"Crypt::DigitalSignatureObjectImplementation::GetCertificate";
-
-// WINTRUST_DATA as Windows 8 and later know it: the signature settings pick one signature
-// of a file and report how many secondary ones it has (older systems ignore them).
-struct SignatureSettings {
-  DWORD cbStruct;
-  DWORD dwIndex;
-  DWORD dwFlags;
-  DWORD cSecondarySigs;
-  DWORD dwVerifiedSigIndex;
-  void* pCryptoPolicy;
-};
-constexpr DWORD kVerifySpecific = 0x1;
-constexpr DWORD kGetSecondarySigCount = 0x2;
-
-struct TrustData {
-  WINTRUST_DATA data;
-  SignatureSettings* pSignatureSettings;
-};
 
 std::wstring NameText(const CERT_NAME_BLOB& name) {
   const DWORD size = CertNameToStrW(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&name), CERT_X500_NAME_STR, nullptr, 0);
@@ -67,8 +50,10 @@ Certificate RecordOf(PCCERT_CONTEXT certificate) {
   LogMessage(kLevelTrace, kCertificateScope, L"Issuer: %s", issuer.c_str());
   LogMessage(kLevelTrace, kCertificateScope, L"Subject: %s", subject.c_str());
   LogMessage(kLevelTrace, kCertificateScope, L"Serial: %s", serial.c_str());
-  ov::DistinguishedNameBuilder::Parse(issuer, record.issuer);
-  ov::DistinguishedNameBuilder::Parse(subject, record.subject);
+  // The names are read from their encoding, not from the text above: text forms quote and
+  // split differently from system to system, and the subject decides the publisher.
+  ov::DistinguishedNameBuilder::Decode(certificate->pCertInfo->Issuer, record.issuer);
+  ov::DistinguishedNameBuilder::Decode(certificate->pCertInfo->Subject, record.subject);
   record.serial = serial.c_str();
   return record;
 }
@@ -133,8 +118,12 @@ unsigned long DigitalSignatureObjectImplementation::GetDigitalSignature(const wc
 }
 
 unsigned long DigitalSignatureObjectImplementation::EnumCertificates(ICertificateVisitor* visitor, bool onlineRetry) {
+  const TrustApi& api = ActiveTrustApi();
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  unsigned long result = 0;
+  // The primary signature decides; a secondary (nested) one counts only when the primary is
+  // not trusted, so a good primary is never refused for a nested signature that fails.
+  unsigned long primaryResult = 0;
+  bool decided = false;
   DWORD secondary = 0;
   for (DWORD index = 0; index <= secondary; ++index) {
     WINTRUST_FILE_INFO file = {};
@@ -154,25 +143,46 @@ unsigned long DigitalSignatureObjectImplementation::EnumCertificates(ICertificat
 
     auto close = [&] {
       trust.data.dwStateAction = WTD_STATEACTION_CLOSE;
-      WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust.data);
+      api.verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust.data);
       trust.data.hWVTStateData = nullptr;
     };
-    LONG verified = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust.data);
-    if (verified != 0 && onlineRetry) {
-      LogMessage(kLevelError, kEnumScope, L"WinVerifyTrust failed with error 0x%.8X\n", verified);
+    CRYPT_PROVIDER_DATA* provider = nullptr;
+    CRYPT_PROVIDER_SGNR* signer = nullptr;
+    auto verify = [&] {
+      const LONG answer = api.verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust.data);
+      provider = api.providerData(trust.data.hWVTStateData);
+      signer = provider != nullptr ? api.providerSigner(provider, 0, FALSE, 0) : nullptr;
+      return answer;
+    };
+    // WinVerifyTrust's 0 is not enough: Wine answers 0 for untrusted roots and expired
+    // signers, so the signer's own chain must be clean as well. Windows answers 0 too when
+    // its default policy accepts revocation data that could not be had offline; the chain
+    // then says so, and the online retry is worth making for that as well.
+    auto verdict = [&] {
+      return signer != nullptr && signer->pChainContext != nullptr
+                 ? JudgeChainStatus(signer->pChainContext->TrustStatus.dwErrorStatus)
+                 : ChainVerdict::kRefused;
+    };
+    LONG verified = verify();
+    if (onlineRetry && (verified != 0 || verdict() == ChainVerdict::kRevocationUnknown)) {
+      if (verified != 0) {
+        LogMessage(kLevelError, kEnumScope, L"WinVerifyTrust failed with error 0x%.8X\n", verified);
+      } else {
+        LogMessage(kLevelInfo, kEnumScope, L"Revocation status not in the cache.");
+      }
       close();
       LogMessage(kLevelInfo, kEnumScope, L"WinVerifyTrust try again online check");
       trust.data.dwProvFlags &= ~WTD_CACHE_ONLY_URL_RETRIEVAL;
       trust.data.dwStateAction = WTD_STATEACTION_VERIFY;
-      verified = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust.data);
+      verified = verify();
       if (verified != 0) LogMessage(kLevelError, kEnumScope, L"WinVerifyTrust failed online with error 0x%.8X\n", verified);
     }
-    if (index == 0) secondary = settings.cSecondarySigs;
+    if (index == 0) {
+      secondary = settings.cSecondarySigs;
+      primaryResult = static_cast<unsigned long>(verified);
+    }
     if (m_observer != nullptr) m_observer->OnVerifyResult(verified);
-    result = static_cast<unsigned long>(verified);
 
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(trust.data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     if (provider == nullptr) {
       LogMessage(kLevelError, kEnumScope, L"Failed to get crypt provider data. Index %d from %d certificates.", index,
                  secondary + 1);
@@ -182,7 +192,7 @@ unsigned long DigitalSignatureObjectImplementation::EnumCertificates(ICertificat
     } else {
       Chain chain;
       for (DWORD c = 0; c < signer->csCertChain; ++c) {
-        CRYPT_PROVIDER_CERT* certificate = WTHelperGetProvCertFromChain(signer, c);
+        CRYPT_PROVIDER_CERT* certificate = api.providerCertificate(signer, c);
         if (certificate == nullptr || certificate->pCert == nullptr) {
           LogMessage(kLevelError, kCertificateScope, L"Failed to get provider certificate.");
           continue;
@@ -192,17 +202,20 @@ unsigned long DigitalSignatureObjectImplementation::EnumCertificates(ICertificat
         if (c == 0) RecordTimestamp(signer, record);
         chain.certificates.AddTail(record);
       }
-      // WinVerifyTrust's 0 is not enough: Wine answers 0 for untrusted roots and expired
-      // signers. The signer's own chain must be clean as well; on Windows a 0 implies it.
-      const bool chainClean =
-          signer->pChainContext != nullptr && signer->pChainContext->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
-      chain.trusted = verified == 0 && chainClean;
-      if (chain.trusted) m_trustedChains.AddTail(chain);
+      const ChainVerdict judged = verdict();
+      chain.trusted = verified == 0 && judged != ChainVerdict::kRefused;
+      if (chain.trusted && judged == ChainVerdict::kRevocationUnknown) {
+        LogMessage(kLevelInfo, kEnumScope, L"Revocation status unknown (no revocation data reachable); chain otherwise valid.");
+      }
+      if (chain.trusted && !decided) {
+        m_trustedChains.AddTail(chain);
+        decided = true;
+      }
       if (visitor != nullptr) visitor->OnChain(chain);
     }
     close();
   }
-  return result;
+  return decided ? 0 : primaryResult;
 }
 
 }  // namespace Crypt

@@ -19,7 +19,8 @@ class XmlDocument {
 
   // Creates the DOMDocument60 object. An HRESULT.
   HRESULT Create();
-  // Loads `path`: succeeds only with a non-negative result and the success flag set. A file
+  // Loads `path` synchronously: succeeds only with a non-negative result, the success flag
+  // set and the document complete. A document with a DTD is refused. A file
   // larger than kMaxDocumentBytes gives HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE).
   HRESULT Load(const std::wstring& path, bool& success);
   // S_OK with the node, S_FALSE when the path selects nothing, or a failure.
@@ -34,6 +35,9 @@ class XmlDocument {
   static bool HasAttributes(IXMLDOMNode* node);
 
  private:
+  // Synchronous loading, no external resources, no validation, no DTD.
+  HRESULT PrepareForLoad();
+
   ov::ScopedComPtr<IXMLDOMDocument> m_document;
 };
 
