@@ -58,7 +58,9 @@ class DllEventDump {
   // Opens (or creates) the report file for appending; waits only while another writer has it
   // open. `attempts` tells how many opens were tried.
   static HANDLE OpenReportFile(const std::wstring& path, int& attempts);
-  static constexpr int kOpenTries = 100;  // 10 ms apart
+  // 10 ms apart. Writers that finish open again at once while the others sleep, so one that
+  // waits may lose several turns in a row: it gives up after 3 s.
+  static constexpr int kOpenTries = 300;
 
  private:
   std::wstring m_folder;

@@ -38,18 +38,19 @@ TEST(StubFollower, X86StubsOfWineAndWindows) {
 }
 
 TEST(StubFollower, X64StubsOfWineAndWindows) {
-  // Wine x64 kernel32: lea rsp,[rsp+0]; jmp [rip+disp32].
-  StubJump jump = Decode({0x48, 0x8d, 0xa4, 0x24, 0, 0, 0, 0, 0xff, 0x25, 0x10, 0x00, 0x00, 0x00}, 0x180001000, true);
+  // Wine x64 kernel32: lea rsp,[rsp+0]; jmp [rip+disp32]. (Addresses below 4 GB, so that an
+  // i686 build decodes them too.)
+  StubJump jump = Decode({0x48, 0x8d, 0xa4, 0x24, 0, 0, 0, 0, 0xff, 0x25, 0x10, 0x00, 0x00, 0x00}, 0x40001000, true);
   EXPECT_EQ(Kind::kThroughSlot, jump.kind);
-  EXPECT_EQ(0x180001000u + 14 + 0x10, jump.address);
+  EXPECT_EQ(0x40001000u + 14 + 0x10, jump.address);
   // Windows x64 kernel32: rex.w jmp [rip+disp32], backwards.
-  jump = Decode({0x48, 0xff, 0x25, 0xf9, 0xff, 0xff, 0xff}, 0x7ff800001000, true);
+  jump = Decode({0x48, 0xff, 0x25, 0xf9, 0xff, 0xff, 0xff}, 0x7ff01000, true);
   EXPECT_EQ(Kind::kThroughSlot, jump.kind);
-  EXPECT_EQ(0x7ff800001000u, jump.address);
+  EXPECT_EQ(0x7ff01000u, jump.address);
   // xchg ax,ax; jmp rel32.
-  jump = Decode({0x66, 0x90, 0xe9, 0x00, 0x01, 0x00, 0x00}, 0x180001000, true);
+  jump = Decode({0x66, 0x90, 0xe9, 0x00, 0x01, 0x00, 0x00}, 0x40001000, true);
   EXPECT_EQ(Kind::kDirect, jump.kind);
-  EXPECT_EQ(0x180001000u + 7 + 0x100, jump.address);
+  EXPECT_EQ(0x40001000u + 7 + 0x100, jump.address);
 }
 
 TEST(StubFollower, FunctionsThatOnlyStartLikeAStubAreNotFollowed) {
