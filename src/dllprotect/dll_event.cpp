@@ -1,6 +1,8 @@
 #include "dllprotect/dll_event.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -18,7 +20,6 @@ namespace {
 // as one run of bytes.
 constexpr uint32_t kKeyHigh = 0x9E4C17;
 constexpr uint32_t kKeyLow = 0x2BD3A5;
-constexpr int kOpenTries = 100;  // 10 ms apart: a second later a busy file is given up
 
 const Crypt::class_blowfish& Cipher() {
   static const Crypt::class_blowfish* cipher = [] {
@@ -50,9 +51,51 @@ std::wstring FileNameOnly(const std::wstring& name) {
 
 }  // namespace
 
+namespace {
+
+// '%', '|' and a field's trailing blanks are written as %25, %7C and %20.
+std::string EscapeField(const std::string& field) {
+  size_t keep = field.size();
+  while (keep > 0 && field[keep - 1] == ' ') --keep;  // trailing blanks would read as padding
+  std::string escaped;
+  for (size_t i = 0; i < field.size(); ++i) {
+    const char c = field[i];
+    if (c == '%') escaped += "%25";
+    else if (c == '|') escaped += "%7C";
+    else if (c == ' ' && i >= keep) escaped += "%20";
+    else escaped += c;
+  }
+  return escaped;
+}
+
+bool UnescapeField(const std::string& field, std::string& text) {
+  text.clear();
+  if (!field.empty() && field.back() == ' ') return false;  // never written so
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '%') {
+      text += field[i];
+      continue;
+    }
+    if (i + 2 >= field.size()) return false;
+    const std::string hex = field.substr(i + 1, 2);
+    if (!isxdigit(static_cast<unsigned char>(hex[0])) || !isxdigit(static_cast<unsigned char>(hex[1]))) return false;
+    text += static_cast<char>(strtoul(hex.c_str(), nullptr, 16));
+    i += 2;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string JoinFields(const DllProtectInfo& e) {
-  return e.requestedName + "|" + e.resolvedPath + "|" + e.result + "|" + e.hook + "|" + e.flags + "|" +
-         e.callerModule + "|" + e.callerOffset + "|" + e.error;
+  const std::string* fields[] = {&e.requestedName, &e.resolvedPath, &e.result,       &e.hook,
+                                 &e.flags,         &e.callerModule, &e.callerOffset, &e.error};
+  std::string joined;
+  for (const std::string* field : fields) {
+    if (field != fields[0]) joined += '|';
+    joined += EscapeField(*field);
+  }
+  return joined;
 }
 
 bool SplitFields(const std::string& text, DllProtectInfo& e) {
@@ -60,9 +103,12 @@ bool SplitFields(const std::string& text, DllProtectInfo& e) {
                            &e.flags,         &e.callerModule, &e.callerOffset, &e.error};
   size_t start = 0;
   for (size_t i = 0; i < 8; ++i) {
-    const size_t bar = i < 7 ? text.find('|', start) : std::string::npos;
-    if (i < 7 && bar == std::string::npos) return false;
-    *fields[i] = text.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    const size_t bar = text.find('|', start);
+    // Exactly seven separators: a '|' inside a field is always written escaped.
+    if ((i < 7) != (bar != std::string::npos)) return false;
+    if (!UnescapeField(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start), *fields[i])) {
+      return false;
+    }
     start = bar + 1;
   }
   return true;
@@ -151,32 +197,52 @@ bool DllEventDump::DumpEventToFile(HANDLE file, const std::string& text) {
   return true;
 }
 
-bool DllEventDump::Dump(const DllProtectInfo& event) const {
-  dbgtrace::Scope scope("[DLLPROTECT] :: DumpDllProtEvent -> ", "[DLLPROTECT] :: DumpDllProtEvent <- ");
-  if (m_path.empty() || !ov::FolderExists(m_folder)) return false;
-  // No sharing: concurrent writers take turns, each finding the file busy until the other closes it.
-  ov::ScopedHandle file;
-  for (int attempt = 0; attempt < kOpenTries; ++attempt) {
-    file.Set(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr));
-    if (file.IsValid()) break;
-    file.Take();
-    if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED) return false;
+HANDLE DllEventDump::OpenReportFile(const std::wstring& path, int& attempts) {
+  // No sharing: concurrent writers take turns, each finding the file busy until the other closes
+  // it. Only that is waited for; a file this process may not open (another user's report, say)
+  // is given up at once rather than stalling the loading thread.
+  for (attempts = 1;; ++attempts) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    if (GetLastError() != ERROR_SHARING_VIOLATION || attempts >= kOpenTries) return INVALID_HANDLE_VALUE;
     Sleep(10);
   }
-  if (!file.IsValid()) {
-    TraceA("cannot open write file");
+}
+
+bool DllEventDump::Dump(const DllProtectInfo& event) const {
+  dbgtrace::Scope scope("[DLLPROTECT] :: DumpDllProtEvent -> ", "[DLLPROTECT] :: DumpDllProtEvent <- ");
+  if (m_path.empty()) return false;
+  // The folder may have been made by another user of a shared folder: a link put in its place
+  // would send the records (written with this process's rights) elsewhere.
+  const DWORD attributes = GetFileAttributesW(m_folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    TraceA("no report folder, or a link in its place");
     return false;
   }
+  int attempts = 0;
+  ov::ScopedHandle file(OpenReportFile(m_path, attempts));
+  if (!file.IsValid()) {
+    TraceA("cannot open write file: error %u after %d attempts", static_cast<unsigned>(GetLastError()), attempts);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
   LARGE_INTEGER size = {};
-  GetFileSizeEx(file.Get(), &size);
+  if (!GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      info.nNumberOfLinks > 1 || !GetFileSizeEx(file.Get(), &size)) {
+    // Not a plain file of its own, or no end to append at: nothing is written.
+    TraceA("report file refused: attributes 0x%x links %u error %u", static_cast<unsigned>(info.dwFileAttributes),
+           static_cast<unsigned>(info.nNumberOfLinks), static_cast<unsigned>(GetLastError()));
+    return false;
+  }
   if (static_cast<uint64_t>(size.QuadPart) > kMaxReportBytes) {
     SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file.Get());
     size.QuadPart = 0;
   }
   LARGE_INTEGER end = size;
-  SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
+  if (!SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN)) return false;
   if (DumpEventToFile(file.Get(), JoinFields(event))) return true;
   TraceA("DumpEventToFile failed");
   // No partial record stays behind.
@@ -212,9 +278,10 @@ ReportContent ReadReport(const std::string& bytes) {
       content.error = "record at offset " + std::to_string(at - 4) + " has a bad length";
       return content;
     }
+    // The padding; blanks that belong to the text are written escaped.
     while (!text.empty() && text.back() == ' ') text.pop_back();
     if (!SplitFields(text, event)) {
-      content.error = "record at offset " + std::to_string(at - 4) + " does not hold eight fields";
+      content.error = "record at offset " + std::to_string(at - 4) + " does not hold eight fields as written";
       return content;
     }
     content.events.push_back(event);

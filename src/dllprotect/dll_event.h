@@ -23,10 +23,12 @@ struct DllProtectInfo {
   std::string error;
 };
 
+// The fields joined with "|"; '%', '|' and a field's trailing blanks are written %25, %7C and
+// %20, so that no field can shift another and no blank is taken for padding.
 std::string JoinFields(const DllProtectInfo& event);
 // "0x" and the value in hex, as the flags field is written.
 std::string HexField(uint64_t value);
-// The fields of a joined text; false when it does not hold eight.
+// The fields of a joined text; false when it does not hold eight as JoinFields writes them.
 bool SplitFields(const std::string& text, DllProtectInfo& event);
 
 // The plaintext padded with blanks to a multiple of 8 and enciphered; empty for an empty text.
@@ -53,6 +55,12 @@ class DllEventDump {
   bool Dump(const DllProtectInfo& event) const;
   // Enciphers `text` and writes the record at the file's current position.
   static bool DumpEventToFile(HANDLE file, const std::string& text);
+  // Opens (or creates) the report file for appending; waits only while another writer has it
+  // open. `attempts` tells how many opens were tried.
+  static HANDLE OpenReportFile(const std::wstring& path, int& attempts);
+  // 10 ms apart. Writers that finish open again at once while the others sleep, so one that
+  // waits may lose several turns in a row: it gives up after 3 s.
+  static constexpr int kOpenTries = 300;
 
  private:
   std::wstring m_folder;

@@ -27,7 +27,7 @@ NtCreateSectionFn TrueNtCreateSection = nullptr;
 
 constexpr ACCESS_MASK kSectionMapExecute = 0x8;
 constexpr ULONG kSecImage = 0x1000000;
-constexpr LONG kBlacklistedSectionStatus = 5;
+constexpr LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 
 // What this thread's hooks are working on. Lives until the thread ends.
 struct ThreadLoads {
@@ -113,6 +113,52 @@ std::wstring DosPathOfHandle(HANDLE file) {
   return n == 0 || n >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), n);
 }
 
+// A refused load: null, with an error that says why.
+LoadOutcome Refused() { return {nullptr, ERROR_ACCESS_DENIED}; }
+
+// "C:\..." or "\\server\share\..." (and "\\?\..."): a name the loader takes as it stands, without
+// searching. Anything else is looked for along the search path the caller's flags choose.
+bool IsAbsolutePath(const std::wstring& name) {
+  if (name.size() >= 3 && name[1] == L':' && (name[2] == L'\\' || name[2] == L'/')) return true;
+  return name.size() >= 2 && (name[0] == L'\\' || name[0] == L'/') && (name[1] == L'\\' || name[1] == L'/');
+}
+
+// The LOAD_LIBRARY_SEARCH_* flags: with any of them the current folder is never searched.
+constexpr DWORD kSearchFlags = 0x1F00;
+
+// Windows maps a data file along the same search as the load it stands for. Wine's data-file
+// loads ignore the search flags and look in the current folder as well, so there a relative name
+// can be judged at a file that the load itself would never take: one in the current folder
+// (unless that is also the application or system folder, which the flags may name).
+bool FoundWhereTheLoaderDoesNotLook(const std::wstring& name, DWORD flags, const std::wstring& resolved,
+                                    const ProtectionState& state) {
+  if (IsAbsolutePath(name) || (flags & kSearchFlags) == 0) return false;
+  wchar_t current[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
+  if (n == 0 || n >= MAX_PATH) return false;
+  const std::wstring folder = ov::FolderOf(resolved);
+  return SameDirectory(folder, current) && !SameDirectory(folder, state.folders.executable) &&
+         !SameDirectory(folder, state.folders.system);
+}
+
+void Report(const ProtectionState& state, int result, const std::wstring& name, DWORD flags, const char* hookName,
+            const std::wstring& resolved, const std::wstring& error, CallerInfo& caller, bool described,
+            void* callerAddress) {
+  DllProtectInfo event;
+  event.requestedName = ov::ToUtf8(name);
+  event.flags = HexField(flags);
+  event.result = ResultName(state.blockMode && result == kVulnerablePath ? kDllBlocked : result);
+  event.hook = hookName;
+  event.resolvedPath = result == kLoadFailed ? "UNKNOWN" : ov::ToUtf8(resolved);
+  event.error = ov::ToUtf8(error);
+  if (!described) caller = DescribeCaller(callerAddress);
+  if (caller.known) {
+    event.callerModule = ov::ToUtf8(caller.name);
+    event.callerOffset = ov::ToUtf8(caller.offset);
+  }
+  PostDllEvent(event);
+}
+
 LoadOutcome Decide(const std::wstring& name, HANDLE file, DWORD flags, const char* hookName, void* callerAddress) {
   const ProtectionState& state = Protection();
   // Who called is needed only for the trace and for events: loads that pass at once skip it.
@@ -153,10 +199,10 @@ LoadOutcome Decide(const std::wstring& name, HANDLE file, DWORD flags, const cha
     }
   }
   const bool blacklistOn = (state.options & kCheckBlacklist) != 0;
-  if (state.blockMode && blacklistOn && IsBlacklisted(name, state.blacklist)) {
-    return {nullptr, GetLastError()};
-  }
-  if (IsTrustedPath(name, state.folders)) return CallTrueLoad(name.c_str(), file, flags);
+  if (state.blockMode && blacklistOn && IsBlacklisted(name, state.blacklist)) return Refused();
+  // Only a name the loader takes as it stands can be judged by its text; a relative one is
+  // judged where the loader's search really finds it, below.
+  if (IsAbsolutePath(name) && IsTrustedPath(name, state.folders)) return CallTrueLoad(name.c_str(), file, flags);
 
   CheckContext context;
   context.loadLibraryExW = TrueLoadLibraryExW;
@@ -166,32 +212,42 @@ LoadOutcome Decide(const std::wstring& name, HANDLE file, DWORD flags, const cha
   context.blacklist = &state.blacklist;
   std::wstring resolved, error;
   const int result = PerformSecurityChecks(context, name, flags, resolved, error);
-  // A refusal is always reported: an administrator must be able to tell why a library did not
-  // load. Other outcomes are reported in report mode, and in block mode with extended reporting.
-  const bool refused = state.blockMode && (result == kVulnerablePath || result == kDllBlocked);
+  if ((result == kTrusted || result == kVulnerablePath || result == kDllBlocked) &&
+      FoundWhereTheLoaderDoesNotLook(name, flags, resolved, state)) {
+    // Judged a file the real load would not take: nothing to report; refused in block mode (the
+    // load might find an unchecked file elsewhere), else the loader answers.
+    return state.blockMode ? Refused() : CallTrueLoad(name.c_str(), file, flags);
+  }
+  // In block mode a file that could not be judged (its path unknown) is refused like one that
+  // was judged vulnerable. A refusal is always reported: an administrator must be able to tell
+  // why a library did not load. Other outcomes are reported in report mode, and in block mode
+  // with extended reporting.
+  const bool unjudged = result == kGetPathFailed || result == kGetMappedFileFailed;
+  const bool refused = state.blockMode && (result == kVulnerablePath || result == kDllBlocked || unjudged);
   if (result != kTrusted && (state.reportMode || state.blockMode) &&
       (state.reportMode || refused || (state.extendedReporting && result != kLoadFailed))) {
-    DllProtectInfo event;
-    event.requestedName = ov::ToUtf8(name);
-    event.flags = HexField(flags);
-    event.result = ResultName(state.blockMode && result == kVulnerablePath ? kDllBlocked : result);
-    event.hook = hookName;
-    event.resolvedPath = result == kLoadFailed ? "UNKNOWN" : ov::ToUtf8(resolved);
-    event.error = ov::ToUtf8(error);
-    if (!tracing) caller = DescribeCaller(callerAddress);
-    if (caller.known) {
-      event.callerModule = ov::ToUtf8(caller.name);
-      event.callerOffset = ov::ToUtf8(caller.offset);
-    }
-    PostDllEvent(event);
+    Report(state, result, name, flags, hookName, resolved, error, caller, tracing, callerAddress);
   }
-  if (refused) return {nullptr, GetLastError()};
+  if (refused) return Refused();
+  // Nothing was found where the caller's flags look: the true function gives the caller the
+  // loader's own answer (and its error), with the caller's name, never a guess of ours.
+  if (result == kLoadFailed || unjudged) return CallTrueLoad(name.c_str(), file, flags);
 
-  const std::wstring full = FullPath(resolved);
-  const std::wstring path = full.empty() ? resolved : full;
-  ScopedEntry pathEntry(loads.loading, path);
-  Trace(L"calling TrueLoadLibraryExW with %ls", path.c_str());
-  return CallTrueLoad(path.c_str(), file, flags);
+  // The file that went through the checks, by its full path, with the caller's flags.
+  ScopedEntry pathEntry(loads.loading, resolved);
+  Trace(L"calling TrueLoadLibraryExW with %ls", resolved.c_str());
+  return CallTrueLoad(resolved.c_str(), file, flags);
+}
+
+// The wide form of a name given to an A-function, in the code page the file functions use.
+std::wstring FromFileApiCodePage(const char* name) {
+  const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const int length = MultiByteToWideChar(codePage, 0, name, -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, name, -1, &wide[0], length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return wide;
 }
 
 HMODULE Finish(const LoadOutcome& outcome) {
@@ -225,11 +281,12 @@ HMODULE WINAPI LoadLibraryA_Hook(LPCSTR name) {
   LoadOutcome outcome;
   {
     dbgtrace::Scope scope("[DLLPROTECT] :: LoadLibraryA_Hook -> ", "[DLLPROTECT] :: LoadLibraryA_Hook <- ");
-    if (name == nullptr) {
-      HMODULE module = TrueLoadLibraryA(nullptr);
+    const std::wstring wide = name != nullptr ? FromFileApiCodePage(name) : std::wstring();
+    if (wide.empty()) {  // nothing to check (a null name, or one that does not convert)
+      HMODULE module = TrueLoadLibraryA(name);
       outcome = {module, GetLastError()};
     } else {
-      outcome = Decide(ov::FromUtf8(name), nullptr, 0, "LoadLibraryA", caller);
+      outcome = Decide(wide, nullptr, 0, "LoadLibraryA", caller);
     }
   }
   return Finish(outcome);
@@ -240,14 +297,27 @@ HMODULE WINAPI LoadLibraryExA_Hook(LPCSTR name, HANDLE file, DWORD flags) {
   LoadOutcome outcome;
   {
     dbgtrace::Scope scope("[DLLPROTECT] :: LoadLibraryExA_Hook -> ", "[DLLPROTECT] :: LoadLibraryExA_Hook <- ");
-    if (name == nullptr) {
-      HMODULE module = TrueLoadLibraryExA(nullptr, file, flags);
+    const std::wstring wide = name != nullptr ? FromFileApiCodePage(name) : std::wstring();
+    if (wide.empty()) {
+      HMODULE module = TrueLoadLibraryExA(name, file, flags);
       outcome = {module, GetLastError()};
     } else {
-      outcome = Decide(ov::FromUtf8(name), file, flags, "LoadLibraryExA", caller);
+      outcome = Decide(wide, file, flags, "LoadLibraryExA", caller);
     }
   }
   return Finish(outcome);
+}
+
+// An event of the section hook about the image at `path`.
+void ReportSection(int result, const std::wstring& path, ULONG allocation, const char* error) {
+  DllProtectInfo event;
+  event.requestedName = ov::ToUtf8(path);
+  event.resolvedPath = event.requestedName;
+  event.result = ResultName(result);
+  event.hook = "NtCreateSection";
+  event.flags = HexField(allocation);
+  event.error = error;
+  PostDllEvent(event);
 }
 
 LONG NTAPI NtCreateSection_Hook(PHANDLE section, ACCESS_MASK access, PVOID attributes, PLARGE_INTEGER maximumSize,
@@ -272,12 +342,17 @@ LONG NTAPI NtCreateSection_Hook(PHANDLE section, ACCESS_MASK access, PVOID attri
       } else {
         ScopedEntry sectionEntry(loads.sections, path);
         if ((state.options & kCheckBlacklist) && IsBlacklisted(plain, state.blacklist)) {
-          return kBlacklistedSectionStatus;
-        }
-        const bool reporting = state.extendedReporting || state.reportMode;
-        if (!IsTrustedPath(plain, state.folders) &&
-            ((state.options & kCheckWriteAccess) == 0 || CanUserWrite(ov::FolderOf(plain))) && reporting &&
-            !loads.reporting) {
+          // Refused, unless report mode asks only to tell: then the hit is reported and allowed.
+          if (!loads.reporting) {
+            loads.reporting = true;
+            ReportSection(state.reportMode ? kVulnerablePathNtCreateSection : kDllBlocked, path, allocation,
+                          "blacklisted");
+            loads.reporting = false;
+          }
+          if (!state.reportMode) return kStatusAccessDenied;
+        } else if (!IsTrustedPath(plain, state.folders) &&
+                   ((state.options & kCheckWriteAccess) == 0 || CanUserWrite(ov::FolderOf(plain))) &&
+                   (state.extendedReporting || state.reportMode) && !loads.reporting) {
           loads.reporting = true;
           DumpRecursiveDllLoad(kVulnerablePathNtCreateSection, "NtCreateSection", path, allocation, loads.sections);
           loads.reporting = false;

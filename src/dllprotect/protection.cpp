@@ -104,7 +104,10 @@ bool DllProtectStart(uint32_t options, const wchar_t* processName) {
   state.folders = TrustedFolders::OfThisProcess();
   state.systemDirectory = SystemDirectory();
 
-  if ((options & (kReportMode | kExtendedReporting)) != 0 && state.callback != nullptr && !state.queue) {
+  // An installed callback takes every event, in block mode too: a protection told not to report
+  // writes no file whatever its mode.
+  if ((options & (kReportMode | kBlockMode | kExtendedReporting)) != 0 && state.callback != nullptr &&
+      !state.queue) {
     state.consumer.reset(new (std::nothrow) EventsCbkDumper(state.callback, state.callbackUser));
     if (!state.consumer) {
       TraceA("failed to alloc events consumer");

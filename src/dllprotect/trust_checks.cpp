@@ -1,6 +1,7 @@
 #include "dllprotect/trust_checks.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 #include <psapi.h>
 #include <softpub.h>
 #include <wintrust.h>
@@ -23,14 +24,31 @@
 namespace dllprotect {
 namespace {
 
-constexpr DWORD kWriteBits = 0x50000116;  // GENERIC_ALL | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | _EA | APPEND | DATA
+// GENERIC_ALL | GENERIC_WRITE | WRITE_OWNER | WRITE_DAC | FILE_WRITE_ATTRIBUTES | _EA | APPEND | DATA: the
+// rights to change what the folder holds, or to give oneself those rights.
+constexpr DWORD kWriteBits = 0x500C0116;
 
-std::vector<std::wstring> Components(const std::wstring& path) {
+// A path's root ("\\" for UNC paths, else empty) and its components; the "\\?\" and "\\.\"
+// prefixes are set aside, so that every form of one path splits alike.
+std::vector<std::wstring> Components(const std::wstring& path, std::wstring& root) {
+  auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  std::wstring rest = path;
+  root.clear();
+  if (rest.size() >= 4 && separator(rest[0]) && separator(rest[1]) && (rest[2] == L'?' || rest[2] == L'.') &&
+      separator(rest[3])) {
+    rest = rest.substr(4);
+    if (rest.size() >= 4 && _wcsnicmp(rest.c_str(), L"UNC", 3) == 0 && separator(rest[3])) {
+      rest = rest.substr(4);
+      root = L"\\\\";
+    }
+  } else if (rest.size() >= 2 && separator(rest[0]) && separator(rest[1])) {
+    root = L"\\\\";
+  }
   std::vector<std::wstring> parts;
   size_t start = 0;
   for (;;) {
-    const size_t slash = path.find_first_of(L"\\/", start);
-    const std::wstring part = path.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
+    const size_t slash = rest.find_first_of(L"\\/", start);
+    const std::wstring part = rest.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
     if (!part.empty()) parts.push_back(part);
     if (slash == std::wstring::npos) break;
     start = slash + 1;
@@ -102,6 +120,40 @@ DWORD OpenNative(const std::wstring& ntPath, std::wstring& dosPath) {
   return error;
 }
 
+// The accounts whose write access does not make a folder unsafe, and OWNER RIGHTS; by SID, as
+// names are localised.
+struct Sids {
+  PSID administrators = nullptr, system = nullptr, trustedInstaller = nullptr, ownerRights = nullptr;
+};
+
+const Sids& PrivilegedSids() {
+  static const Sids sids = [] {
+    Sids made;
+    ConvertStringSidToSidW(L"S-1-5-32-544", &made.administrators);
+    ConvertStringSidToSidW(L"S-1-5-18", &made.system);
+    ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &made.trustedInstaller);
+    ConvertStringSidToSidW(L"S-1-3-4", &made.ownerRights);
+    return made;  // kept for the life of the process
+  }();
+  return sids;
+}
+
+bool IsPrivileged(PSID sid) {
+  const Sids& sids = PrivilegedSids();
+  for (PSID known : {sids.administrators, sids.system, sids.trustedInstaller}) {
+    if (known != nullptr && EqualSid(sid, known)) return true;
+  }
+  return false;
+}
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+  const std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
+
 }  // namespace
 
 std::wstring FullPath(const std::wstring& path) {
@@ -111,6 +163,17 @@ std::wstring FullPath(const std::wstring& path) {
   std::wstring full(buffer.data(), n);
   while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
   return full;
+}
+
+std::wstring LeadingComponents(const std::wstring& path, size_t count) {
+  std::wstring root;
+  const std::vector<std::wstring> parts = Components(path, root);
+  if (count == 0 || parts.size() < count) return std::wstring();
+  std::wstring cut = root;
+  for (size_t i = 0; i < count; ++i) cut += parts[i] + L"\\";
+  // Long paths keep working without the prefix that was set aside.
+  if (cut.size() >= MAX_PATH) cut = (root.empty() ? L"\\\\?\\" : L"\\\\?\\UNC\\") + cut.substr(root.size());
+  return cut;
 }
 
 TrustedFolders TrustedFolders::OfThisProcess() {
@@ -126,20 +189,23 @@ TrustedFolders TrustedFolders::OfThisProcess() {
   return folders;
 }
 
+bool SameDirectory(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  if (a.empty() || b.empty() || !Identity(a, first) || !Identity(b, second)) return false;
+  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool IsInsideFolder(const std::wstring& file, const std::wstring& folder) {
   if (file.empty() || folder.empty()) return false;
   const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  const std::vector<std::wstring> folderParts = Components(FullPath(folder));
-  const std::vector<std::wstring> parentParts = Components(ov::FolderOf(FullPath(file)));
-  if (folderParts.empty() || parentParts.size() < folderParts.size()) return false;
-  std::wstring cut;
-  for (size_t i = 0; i < folderParts.size(); ++i) cut += parentParts[i] + L"\\";
-  BY_HANDLE_FILE_INFORMATION a, b;
-  if (!Identity(folder, a) || !Identity(cut, b)) return false;
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+  std::wstring root;
+  const size_t depth = Components(FullPath(folder), root).size();
+  const std::wstring cut = LeadingComponents(ov::FolderOf(FullPath(file)), depth);
+  if (cut.empty()) return false;
+  return SameDirectory(folder, cut);
 }
 
 bool IsTrustedPath(const std::wstring& path, const TrustedFolders& folders) {
@@ -232,43 +298,55 @@ bool VerifyEmbeddedSignature(const std::wstring& path) {
   return result == 0;
 }
 
-bool CanUserWrite(const std::wstring& folder) {
-  Trace(L"Check acl for: %ls", folder.c_str());
+bool DescriptorLetsOrdinaryAccountsWrite(PSECURITY_DESCRIPTOR descriptor) {
+  BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                            &dacl, nullptr, &descriptor);
-  if (error != ERROR_SUCCESS) {
-    Trace(L"GetNamedSecurityInfo failed %d", static_cast<int>(error));
-    return false;
-  }
-  std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
-  if (dacl == nullptr) {
-    // A null DACL grants everyone everything: anybody may write there.
-    Trace(L"NULL DACL (unrestricted access) on %ls", folder.c_str());
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return true;
+  if (!present || dacl == nullptr) {
+    // No DACL, or a null one: unrestricted access.
+    Trace(L"No DACL was found (all access is denied), or a NULL DACL (unrestricted access) was found.\n");
     return true;
   }
-  bool writable = false;
-  for (DWORD i = 0; i < dacl->AceCount && !writable; ++i) {
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) return true;
+  bool ownerRightsListed = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
     ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) return true;
+    // Inherit-only entries say what children get, not who may write here.
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) continue;
     auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    DWORD nameSize = 256, domainSize = 256;
-    std::vector<wchar_t> name(nameSize), domain(domainSize);
-    SID_NAME_USE use;
-    if (!LookupAccountSidW(nullptr, &ace->SidStart, name.data(), &nameSize, domain.data(), &domainSize, &use)) {
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) continue;
-      name.resize(nameSize);
-      domain.resize(domainSize);
-      if (!LookupAccountSidW(nullptr, &ace->SidStart, name.data(), &nameSize, domain.data(), &domainSize, &use)) continue;
-    }
-    const std::wstring account = name.data();
-    if (account == L"Administrators" || account == L"SYSTEM" || account == L"TrustedInstaller") continue;
+    PSID sid = &ace->SidStart;
+    if (EqualSid(sid, PrivilegedSids().ownerRights)) ownerRightsListed = true;
+    if (IsPrivileged(sid)) continue;
     if (ace->Mask & kWriteBits) {
-      writable = true;
-      Trace(L"user: %ls can write in %ls", account.c_str(), folder.c_str());
+      Trace(L"user: %ls can write", SidText(sid).c_str());
+      return true;
     }
   }
+  // An owner may always rewrite the DACL (an implicit WRITE_DAC), unless OWNER RIGHTS entries
+  // say what the owner gets instead.
+  if (!ownerRightsListed && !IsPrivileged(owner)) {
+    Trace(L"owner: %ls can write", SidText(owner).c_str());
+    return true;
+  }
+  return false;
+}
+
+bool CanUserWrite(const std::wstring& folder) {
+  Trace(L"Check acl for: %ls", folder.c_str());
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, nullptr, nullptr,
+                                            nullptr, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) {
+    // A folder whose permissions cannot be read is not known to be safe.
+    Trace(L"GetNamedSecurityInfo failed %d", static_cast<int>(error));
+    return true;
+  }
+  std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+  const bool writable = DescriptorLetsOrdinaryAccountsWrite(descriptor);
   Trace(L"regular user %ls write in %ls", writable ? L"can" : L"cannot", folder.c_str());
   return writable;
 }

@@ -22,6 +22,13 @@ struct TrustedFolders {
 // The absolute form of `path` without trailing separators; empty when it cannot be formed.
 std::wstring FullPath(const std::wstring& path);
 
+// The first `count` components of `path` as a folder path ending in "\", its root kept (a UNC
+// path stays one: "\\server\share\..."); empty when the path has fewer.
+std::wstring LeadingComponents(const std::wstring& path, size_t count);
+
+// The same existing file or folder, by file identity.
+bool SameDirectory(const std::wstring& a, const std::wstring& b);
+
 // True when `file` exists inside the existing directory `folder` (at any depth), compared by
 // file identity, so case, short names and links do not matter.
 bool IsInsideFolder(const std::wstring& file, const std::wstring& folder);
@@ -38,8 +45,11 @@ DWORD NtPathToDosPath(const std::wstring& ntPath, std::wstring& dosPath);
 // Any valid embedded (Authenticode) signature; no signer name is compared.
 bool VerifyEmbeddedSignature(const std::wstring& path);
 // True when an account other than Administrators, SYSTEM and TrustedInstaller may write in
-// `folder`; a null DACL (unrestricted access) counts as writable.
+// `folder` or give itself the right to: an entry granting a write right (WRITE_DAC and
+// WRITE_OWNER included), an ordinary owner (who may always rewrite the DACL unless OWNER RIGHTS
+// entries restrict it), a null DACL. A folder whose permissions cannot be read counts as writable.
 bool CanUserWrite(const std::wstring& folder);
+bool DescriptorLetsOrdinaryAccountsWrite(PSECURITY_DESCRIPTOR descriptor);
 
 using LoadLibraryExWFn = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
 

@@ -4,6 +4,7 @@
 #include <share.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -53,6 +54,7 @@ void CreateFolder(const std::wstring& folder, bool notIndexed) {
 }
 
 std::string Banner(const char* what) {
+  static const std::string version = FileVersionOf(GetModuleHandleW(nullptr));
   SYSTEMTIME now;
   GetLocalTime(&now);
   const ULONGLONG up = GetTickCount64();
@@ -64,7 +66,7 @@ std::string Banner(const char* what) {
                 what, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                 static_cast<unsigned>(up / 86400000), static_cast<unsigned>(up / 3600000 % 24),
                 static_cast<unsigned>(up / 60000 % 60), static_cast<unsigned>(up / 1000 % 60),
-                static_cast<unsigned>(up % 1000), static_cast<unsigned>(up), "1.0.0.0");
+                static_cast<unsigned>(up % 1000), static_cast<unsigned>(up), version.c_str());
   return text;
 }
 
@@ -91,6 +93,30 @@ bool ReadSettingsFile(const std::wstring& path, Settings& settings) {
   return true;
 }
 
+std::string FileVersionOf(HMODULE module) {
+  // The version resource: VS_VERSIONINFO's header (three WORDs), its key, padding to a 32-bit
+  // boundary, then VS_FIXEDFILEINFO. Read from the module's own image, without version.dll.
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+  HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+  const auto* data = static_cast<const uint8_t*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+  const DWORD size = found != nullptr ? SizeofResource(module, found) : 0;
+  static const wchar_t kKey[] = L"VS_VERSION_INFO";
+  const size_t keyAt = 6, valueAt = (keyAt + sizeof kKey + 3) & ~size_t{3};
+  if (data == nullptr || size < valueAt + sizeof(VS_FIXEDFILEINFO) || memcmp(data + keyAt, kKey, sizeof kKey) != 0) {
+    return "unknown";
+  }
+  uint16_t valueLength;
+  memcpy(&valueLength, data + 2, 2);
+  VS_FIXEDFILEINFO info;
+  memcpy(&info, data + valueAt, sizeof info);
+  if (valueLength < sizeof info || info.dwSignature != 0xFEEF04BD) return "unknown";
+  char text[48];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(info.dwFileVersionMS)),
+                static_cast<unsigned>(LOWORD(info.dwFileVersionMS)), static_cast<unsigned>(HIWORD(info.dwFileVersionLS)),
+                static_cast<unsigned>(LOWORD(info.dwFileVersionLS)));
+  return text;
+}
+
 uint8_t ScrambleByte(uint32_t key) {
   const uint8_t b0 = key & 0xFF, b1 = (key >> 8) & 0xFF, b2 = (key >> 16) & 0xFF, b3 = key >> 24;
   return static_cast<uint8_t>(b1 + b0 - b3 - b2);
@@ -99,7 +125,12 @@ uint8_t ScrambleByte(uint32_t key) {
 void Scramble(std::string& text, uint32_t key) {
   if (key == 0) return;
   const char mask = static_cast<char>(ScrambleByte(key));
-  for (char& c : text) c ^= mask;
+  // The character equal to the mask would become NUL, which ends the text for the debugger: it
+  // stays as it is. No other character scrambles to it (texts hold no NUL), so this is still
+  // its own inverse.
+  for (char& c : text) {
+    if (c != mask) c ^= mask;
+  }
 }
 
 std::wstring TraceFilePath(const Settings& settings, const std::wstring& name) {
@@ -127,8 +158,23 @@ std::wstring TraceFilePath(const Settings& settings, const std::wstring& name) {
 }
 
 Tracer& Tracer::Instance() {
-  static Tracer* tracer = new Tracer(ReadProcessSettings());  // lives as long as the hooks that trace
+  static Tracer* tracer = [] {
+    auto* made = new Tracer(ReadProcessSettings());  // lives as long as the hooks that trace
+    // It is never destroyed, so the file's closing banner is written as the process exits.
+    if (made->m_settings.level != 0) std::atexit([] { Tracer::Instance().Close(); });
+    return made;
+  }();
   return *tracer;
+}
+
+void Tracer::Close() {
+  std::call_once(m_fileOnce, [] {});  // a file not opened by now stays unopened
+  if (m_file == INVALID_HANDLE_VALUE || m_closed.exchange(true)) return;
+  std::string banner = Banner("Closed  at");
+  Scramble(banner, m_settings.key);
+  DWORD written = 0;
+  WriteFile(m_file, banner.data(), static_cast<DWORD>(banner.size()), &written, nullptr);
+  FlushFileBuffers(m_file);
 }
 
 Tracer::Tracer(const Settings& settings, std::wstring filePath) : m_settings(settings), m_filePath(std::move(filePath)) {
@@ -136,13 +182,8 @@ Tracer::Tracer(const Settings& settings, std::wstring filePath) : m_settings(set
 }
 
 Tracer::~Tracer() {
-  if (m_file != INVALID_HANDLE_VALUE) {
-    std::string banner = Banner("Closed  at");
-    Scramble(banner, m_settings.key);
-    DWORD written = 0;
-    WriteFile(m_file, banner.data(), static_cast<DWORD>(banner.size()), &written, nullptr);
-    CloseHandle(m_file);
-  }
+  Close();
+  if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
   if (m_device != INVALID_HANDLE_VALUE) CloseHandle(m_device);
   if (m_etwHandle != 0 && m_eventUnregister != nullptr) {
     reinterpret_cast<EventUnregisterFn>(m_eventUnregister)(m_etwHandle);
@@ -166,8 +207,8 @@ void Tracer::WriteV(uint32_t category, const char* prefix, const char* format, v
   char body[kMaxLine];
   std::vsnprintf(body, sizeof body, format, args);
   line += body;
+  if (line.size() > kMaxLine - 1) line.resize(kMaxLine - 1);  // a cut line keeps its line end
   line += '\n';
-  if (line.size() > kMaxLine) line.resize(kMaxLine);
   Send(category, line, std::wstring(line.begin(), line.end()));
 }
 
@@ -184,8 +225,8 @@ void Tracer::WriteWide(uint32_t category, const wchar_t* prefix, const wchar_t* 
   va_end(args);
   body[kMaxLine - 1] = 0;
   wide += body.data();
+  if (wide.size() > kMaxLine - 1) wide.resize(kMaxLine - 1);
   wide += L'\n';
-  if (wide.size() > kMaxLine) wide.resize(kMaxLine);
   // Narrowed to one byte per character, as the scrambled form is.
   std::string line;
   for (wchar_t c : wide) line += static_cast<char>(c);
@@ -203,11 +244,19 @@ void Tracer::Send(uint32_t category, std::string& line, const std::wstring& wide
     ~Done() { flag = false; }
   } done{sending};
   const uint32_t level = m_settings.level;
-  if (level & kEtw) ToEtw(wide);
   Scramble(line, m_settings.key);
+  if (level & kEtw) ToEtw(EtwText(line, wide, m_settings.key));
   if (level & kDebugger) OutputDebugStringA(line.c_str());
   if ((level & kFile) || category == kForceFile) ToFile(line);
   if (level & kDevice) ToDevice(line);
+}
+
+std::wstring EtwText(const std::string& scrambled, const std::wstring& wide, uint32_t key) {
+  if (key == 0) return wide;
+  // Scrambled like the other sinks' text, one byte per character.
+  std::wstring text;
+  for (char c : scrambled) text += static_cast<wchar_t>(static_cast<uint8_t>(c));
+  return text;
 }
 
 void Tracer::ToFile(const std::string& line) {
@@ -227,7 +276,7 @@ void Tracer::ToFile(const std::string& line) {
       WriteFile(m_file, banner.data(), static_cast<DWORD>(banner.size()), &written, nullptr);
     }
   });
-  if (m_file == INVALID_HANDLE_VALUE) return;
+  if (m_file == INVALID_HANDLE_VALUE || m_closed) return;
   ++m_writers;
   DWORD written = 0;
   WriteFile(m_file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

@@ -32,8 +32,13 @@ struct Settings {
 bool ReadSettingsFile(const std::wstring& path, Settings& settings);
 // The byte every character is XORed with: second + first - fourth - third byte of the key.
 uint8_t ScrambleByte(uint32_t key);
-// XORs `text` with the key's byte (a key of 0 leaves it clear); its own inverse.
+// XORs `text` with the key's byte (a key of 0 leaves it clear), except the character equal to
+// that byte, which would become NUL; its own inverse.
 void Scramble(std::string& text, uint32_t key);
+// What the ETW sink gets: the wide line in clear text, or (with a key) the scrambled bytes.
+std::wstring EtwText(const std::string& scrambled, const std::wstring& wide, uint32_t key);
+// "a.b.c.d" of the module's version resource (VS_FIXEDFILEINFO), "unknown" without one.
+std::string FileVersionOf(HMODULE module);
 
 // The file of a process's trace: <base>\CstLogs\<exe name>\<creation time>__<pid>\<name>.log.
 std::wstring TraceFilePath(const Settings& settings, const std::wstring& name);
@@ -52,6 +57,8 @@ class Tracer {
   void WriteV(uint32_t category, const char* prefix, const char* format, va_list args);
   void WriteWide(uint32_t category, const wchar_t* prefix, const wchar_t* format, ...);
   const std::wstring& FilePath() const { return m_filePath; }
+  // Writes the file's closing banner; later lines no longer go to the file.
+  void Close();
 
  private:
   void Send(uint32_t category, std::string& line, const std::wstring& wide);
@@ -63,6 +70,7 @@ class Tracer {
   std::wstring m_filePath;
   std::once_flag m_fileOnce;
   HANDLE m_file = INVALID_HANDLE_VALUE;
+  std::atomic<bool> m_closed{false};
   std::atomic<int> m_writers{0};
   std::mutex m_deviceLock;
   HANDLE m_device = INVALID_HANDLE_VALUE;

@@ -223,6 +223,128 @@ TEST(TransactionRules, EnlistedThreadsAreSuspendedUntilTheCommit) {
   CloseHandle(handle);
 }
 
+// A thread parked in a spin loop, then stopped and set to run the target from `ip` with eax 40:
+// the target's two "inc eax" make it 42, which its return stores for the test to read.
+class ParkedThread {
+ public:
+  explicit ParkedThread(CodePage& page) : m_page(page) {
+    // offset 384: jmp $ (where the thread waits); offset 256: store eax at offset 512, ExitThread(0).
+    page.Put(384, {0xeb, 0xfe});
+    void* exitThread = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ExitThread"));
+#ifdef _WIN64
+    uint8_t* done = page.Put(256, {0x89, 0x05, 0, 0, 0, 0, 0x48, 0x83, 0xec, 0x28, 0x31, 0xc9, 0x48, 0xb8, 0, 0, 0, 0, 0,
+                                   0, 0, 0, 0xff, 0xd0});
+    const int32_t toResult = static_cast<int32_t>(page.At(512) - (done + 6));
+    memcpy(done + 2, &toResult, 4);
+    memcpy(done + 14, &exitThread, 8);
+#else
+    uint8_t* done = page.Put(256, {0xa3, 0, 0, 0, 0, 0x6a, 0x00, 0xb8, 0, 0, 0, 0, 0xff, 0xd0});
+    uint8_t* result = page.At(512);
+    memcpy(done + 1, &result, 4);
+    memcpy(done + 8, &exitThread, 4);
+#endif
+    memset(page.At(512), 0, 4);
+    m_stack = static_cast<uint8_t*>(VirtualAlloc(nullptr, 65536, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    m_thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(page.At(384)), nullptr, 0, nullptr);
+  }
+  ~ParkedThread() {
+    if (m_thread != nullptr) {
+      if (WaitForSingleObject(m_thread, 10000) != WAIT_OBJECT_0) TerminateThread(m_thread, 1);
+      CloseHandle(m_thread);
+    }
+    VirtualFree(m_stack, 0, MEM_RELEASE);
+  }
+  HANDLE Handle() const { return m_thread; }
+
+  // Suspends the thread once it waits in the loop, and points it at `ip`, returning to the store.
+  bool StopAt(const uint8_t* ip) {
+    CONTEXT context = {};
+    for (int tries = 0; tries < 1000; ++tries) {
+      if (SuspendThread(m_thread) == static_cast<DWORD>(-1)) return false;
+      context.ContextFlags = CONTEXT_FULL;
+      if (GetThreadContext(m_thread, &context) && Ip(context) == reinterpret_cast<uintptr_t>(m_page.At(384))) break;
+      ResumeThread(m_thread);
+      Sleep(1);
+    }
+    uint8_t* top = m_stack + 65536 - 256;  // 16-aligned: the store's code starts as a function does
+    uint8_t* done = m_page.At(256);
+    memcpy(top, &done, sizeof done);
+#ifdef _WIN64
+    context.Rip = reinterpret_cast<DWORD64>(ip);
+    context.Rsp = reinterpret_cast<DWORD64>(top);
+    context.Rax = 40;
+#else
+    context.Eip = reinterpret_cast<DWORD>(ip);
+    context.Esp = reinterpret_cast<DWORD>(top);
+    context.Eax = 40;
+#endif
+    return SetThreadContext(m_thread, &context) != 0;
+  }
+  uintptr_t StoppedAt() const {
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    return GetThreadContext(m_thread, &context) ? Ip(context) : 0;
+  }
+  // Lets it run to its end; what the target returned.
+  int Finish() {
+    ResumeThread(m_thread);
+    if (WaitForSingleObject(m_thread, 10000) != WAIT_OBJECT_0) return -1;
+    int result = 0;
+    memcpy(&result, m_page.At(512), 4);
+    return result;
+  }
+
+ private:
+#ifdef _WIN64
+  static uintptr_t Ip(const CONTEXT& context) { return static_cast<uintptr_t>(context.Rip); }
+#else
+  static uintptr_t Ip(const CONTEXT& context) { return static_cast<uintptr_t>(context.Eip); }
+#endif
+  CodePage& m_page;
+  uint8_t* m_stack = nullptr;
+  HANDLE m_thread = nullptr;
+};
+
+TEST_F(Transactions, ThreadsStoppedInTheMovedBytesAreMovedWithThem) {
+  // xor eax,eax; inc eax; inc eax; ret: six bytes are moved, a thread stopped at the first inc
+  // would resume in the middle of the patch's jump.
+  Function target = reinterpret_cast<Function>(page_.Put(0, {0x31, 0xc0, 0xff, 0xc0, 0xff, 0xc0, 0xc3}));
+  Function trueFunction = target;
+  ParkedThread attaching(page_);
+  ASSERT_TRUE(attaching.StopAt(page_.At(2)));
+  ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
+  ASSERT_EQ(NO_ERROR, DetourUpdateThread(attaching.Handle()));
+  ASSERT_EQ(NO_ERROR, Attach(trueFunction, Detour));
+  ASSERT_EQ(NO_ERROR, DetourTransactionCommit());
+  ASSERT_NE(target, trueFunction);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(trueFunction) + 2, attaching.StoppedAt()) << "moved into the trampoline";
+  MEMORY_BASIC_INFORMATION info = {};
+  ASSERT_NE(0u, VirtualQuery(reinterpret_cast<void*>(trueFunction), &info, sizeof info));
+  EXPECT_EQ(static_cast<DWORD>(PAGE_EXECUTE_READ), info.Protect) << "a committed trampoline is not writable";
+  EXPECT_EQ(42, attaching.Finish());
+
+  ParkedThread detaching(page_);
+  ASSERT_TRUE(detaching.StopAt(reinterpret_cast<uint8_t*>(trueFunction) + 4));  // the trampoline's second inc
+  ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
+  ASSERT_EQ(NO_ERROR, DetourUpdateThread(detaching.Handle()));
+  ASSERT_EQ(NO_ERROR, Detach(trueFunction, Detour));
+  ASSERT_EQ(NO_ERROR, DetourTransactionCommit());
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(page_.At(4)), detaching.StoppedAt()) << "moved out of the freed trampoline";
+  EXPECT_EQ(41, detaching.Finish());
+  EXPECT_EQ(2, target());
+}
+
+TEST_F(Transactions, BranchesIntoAnyMovedByteAreRefused) {
+  // xor eax,eax; jne +1; add eax,1; ret: seven bytes are moved to fit the jump, and the branch
+  // lands on the sixth, past the five the jump itself covers.
+  Function target = reinterpret_cast<Function>(page_.Put(0, {0x31, 0xc0, 0x75, 0x01, 0x83, 0xc0, 0x01, 0xc3}));
+  const std::vector<uint8_t> before = page_.Bytes();
+  ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
+  EXPECT_EQ(ERROR_INVALID_BLOCK, Attach(target, Detour));
+  EXPECT_EQ(ERROR_INVALID_BLOCK, DetourTransactionCommit());
+  EXPECT_EQ(before, page_.Bytes());
+}
+
 // Windows' own LoadLibraryExW, hooked the way the DLL protection will hook it, with loads
 // from several threads at once.
 using LoadLibraryExWFn = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
@@ -234,26 +356,34 @@ HMODULE WINAPI CountingLoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
   return g_trueLoadLibraryExW(name, file, flags);
 }
 
-TEST(LiveHook, LoadLibraryExWFromSeveralThreads) {
+TEST(LiveHook, AttachedThroughKernel32CallsToKernelbaseAreDivertedFromSeveralThreads) {
+  // kernel32's export is a stub that jumps into kernelbase: the hook must sit behind it, so that
+  // callers of kernelbase's own export (other system DLLs, COM servers) are diverted too.
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   HMODULE kernelbase = GetModuleHandleW(L"kernelbase.dll");
+  ASSERT_NE(nullptr, kernel32);
   ASSERT_NE(nullptr, kernelbase);
+  auto* stub = reinterpret_cast<uint8_t*>(GetProcAddress(kernel32, "LoadLibraryExW"));
   auto* target = reinterpret_cast<uint8_t*>(GetProcAddress(kernelbase, "LoadLibraryExW"));
+  ASSERT_NE(nullptr, stub);
   ASSERT_NE(nullptr, target);
-  std::vector<uint8_t> before(target, target + 32);
-  g_trueLoadLibraryExW = reinterpret_cast<LoadLibraryExWFn>(target);
+  const auto viaKernelbase = reinterpret_cast<LoadLibraryExWFn>(target);
+  const std::vector<uint8_t> stubBefore(stub, stub + 16), before(target, target + 32);
+  g_trueLoadLibraryExW = reinterpret_cast<LoadLibraryExWFn>(stub);
   ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
   ASSERT_EQ(NO_ERROR, DetourUpdateThread(GetCurrentThread()));
   ASSERT_EQ(NO_ERROR, DetourAttach(reinterpret_cast<PVOID*>(&g_trueLoadLibraryExW),
                                    reinterpret_cast<PVOID>(CountingLoadLibraryExW)));
   ASSERT_EQ(NO_ERROR, DetourTransactionCommit());
+  EXPECT_EQ(stubBefore, std::vector<uint8_t>(stub, stub + 16)) << "the stub itself is left alone";
 
   g_loads = 0;
   std::vector<std::thread> threads;
   std::atomic<int> failures{0};
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, t] {
       for (int i = 0; i < 100; ++i) {
-        HMODULE module = LoadLibraryExW(L"version.dll", nullptr, 0);
+        HMODULE module = (t % 2 == 0 ? viaKernelbase : LoadLibraryExW)(L"version.dll", nullptr, 0);
         if (module == nullptr) ++failures;
         else FreeLibrary(module);
       }
@@ -261,7 +391,7 @@ TEST(LiveHook, LoadLibraryExWFromSeveralThreads) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(0, failures.load());
-  EXPECT_GE(g_loads.load(), 400) << "every load went through the hook";
+  EXPECT_GE(g_loads.load(), 400) << "every load went through the hook, by either export";
 
   ASSERT_EQ(NO_ERROR, DetourTransactionBegin());
   ASSERT_EQ(NO_ERROR, DetourDetach(reinterpret_cast<PVOID*>(&g_trueLoadLibraryExW),
@@ -269,7 +399,7 @@ TEST(LiveHook, LoadLibraryExWFromSeveralThreads) {
   ASSERT_EQ(NO_ERROR, DetourTransactionCommit());
   EXPECT_EQ(before, std::vector<uint8_t>(target, target + 32));
   const long after = g_loads.load();
-  FreeLibrary(LoadLibraryW(L"version.dll"));
+  FreeLibrary(viaKernelbase(L"version.dll", nullptr, 0));
   EXPECT_EQ(after, g_loads.load()) << "no longer hooked";
 }
 

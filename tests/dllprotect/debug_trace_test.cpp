@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,8 @@ TEST(DebugTraceScramble, OneByteFromTheKeyAndItsOwnInverse) {
   std::string text = "[DLLPROTECT] :: line\n";
   dbgtrace::Scramble(text, dbgtrace::kInitialKey);
   EXPECT_NE("[DLLPROTECT] :: line\n", text);
-  EXPECT_EQ(std::string(1, '\0'), text.substr(text.size() - 1)) << "the line end scrambles to NUL";
+  EXPECT_EQ("\n", text.substr(text.size() - 1)) << "the line end would scramble to NUL: it stays";
+  EXPECT_EQ(std::string::npos, text.find('\0')) << "the debugger would stop at a NUL";
   dbgtrace::Scramble(text, dbgtrace::kInitialKey);
   EXPECT_EQ("[DLLPROTECT] :: line\n", text);
   dbgtrace::Scramble(text, 0);
@@ -77,6 +79,60 @@ TEST(DebugTraceFile, ScrambledLinesAfterABanner) {
   EXPECT_NE(std::string::npos, text.find(" x [DLLPROTECT] :: DllProtectStart() - mode 2 of block\n"));
   EXPECT_NE(std::string::npos, text.find(" x [DLLPROTECT] :: wide text\n"));
   EXPECT_NE(std::string::npos, text.find(">Closed  at : ")) << "the closing banner";
+}
+
+TEST(DebugTraceScramble, TheEtwSinkIsScrambledLikeTheOthers) {
+  std::string line = "[DLLPROTECT] :: line\n";
+  const std::wstring wide(line.begin(), line.end());
+  EXPECT_EQ(wide, dbgtrace::EtwText(line, wide, 0)) << "clear text when the key is cancelled";
+  dbgtrace::Scramble(line, dbgtrace::kInitialKey);
+  const std::wstring etw = dbgtrace::EtwText(line, wide, dbgtrace::kInitialKey);
+  EXPECT_NE(wide, etw);
+  EXPECT_EQ(std::wstring(line.begin(), line.end()).size(), etw.size());
+  EXPECT_EQ(static_cast<wchar_t>(static_cast<uint8_t>(line[0])), etw[0]);
+}
+
+TEST(DebugTraceFile, ALongLineIsCutButKeepsItsLineEnd) {
+  ScopedTempFolder folder;
+  const std::wstring path = folder.Path() + L"\\DLLPROTECT.log";
+  {
+    Settings settings;
+    settings.level = dbgtrace::kFile;
+    settings.key = 0;
+    Tracer tracer(settings, path);
+    tracer.Write(0, "", "%s", std::string(10000, 'a').c_str());
+    tracer.WriteWide(0, L"", L"%ls", std::wstring(10000, L'w').c_str());
+    tracer.Write(0, "", "next");
+  }
+  const std::string text = ReadBinaryFile(path);
+  const size_t a = text.find("aaaa"), w = text.find("wwww");
+  ASSERT_NE(std::string::npos, a);
+  ASSERT_NE(std::string::npos, w);
+  const size_t aEnd = text.find('\n', a), wEnd = text.find('\n', w);
+  EXPECT_EQ(dbgtrace::kMaxLine, aEnd + 1 - (text.rfind('\n', a) + 1)) << "the longest line, its end included";
+  EXPECT_EQ(dbgtrace::kMaxLine, wEnd + 1 - (text.rfind('\n', w) + 1));
+  EXPECT_EQ('a', text[aEnd - 1]) << "cut, then the line end";
+  EXPECT_EQ('w', text[wEnd - 1]);
+  EXPECT_NE(std::string::npos, text.find(" x next\n"));
+}
+
+TEST(DebugTraceVersion, TheBannerVersionComesFromTheModulesOwnResource) {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  wchar_t path[MAX_PATH];
+  ASSERT_NE(0u, GetModuleFileNameW(kernel32, path, MAX_PATH));
+  // version.dll as the yardstick.
+  DWORD ignored = 0;
+  std::vector<uint8_t> data(GetFileVersionInfoSizeW(path, &ignored));
+  ASSERT_FALSE(data.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(data.size()), data.data()));
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &size));
+  char expected[48];
+  snprintf(expected, sizeof expected, "%u.%u.%u.%u", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+           HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+  EXPECT_EQ(expected, dbgtrace::FileVersionOf(kernel32));
+  EXPECT_EQ("unknown", dbgtrace::FileVersionOf(GetModuleHandleW(nullptr))) << "this test has no version resource";
 }
 
 TEST(DebugTraceFile, CancelledKeyGivesClearTextAndCategoryEightForcesTheFile) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -76,6 +77,58 @@ TEST(DllEventReport, EventsReadBackAsWritten) {
   ASSERT_EQ(2u, content.events.size());
   EXPECT_EQ(dllprotect::JoinFields(Event("plain.dll")), dllprotect::JoinFields(content.events[0]));
   EXPECT_EQ(dllprotect::JoinFields(recursion), dllprotect::JoinFields(content.events[1]));
+}
+
+TEST(DllEventReport, SeparatorsPercentsAndBlanksInFieldsRoundTrip) {
+  // A caller-supplied name cannot shift the fields that follow it.
+  DllProtectInfo forged = Event("x.dll|C:\\Windows\\x.dll|SUCCESS|100% ");
+  forged.error = "ends in blanks  ";
+  const std::string joined = dllprotect::JoinFields(forged);
+  EXPECT_EQ(7, std::count(joined.begin(), joined.end(), '|')) << joined;
+  ScopedTempFolder folder;
+  DllEventDump dump(folder.Path(), L"palisk.exe");
+  ASSERT_TRUE(dump.Dump(forged));
+  const dllprotect::ReportContent content = dllprotect::ReadReport(ReadBinaryFile(dump.ReportPath()));
+  EXPECT_EQ("", content.error);
+  ASSERT_EQ(1u, content.events.size());
+  EXPECT_EQ(forged.requestedName, content.events[0].requestedName);
+  EXPECT_EQ("VULNERABLE_PATH", content.events[0].result);
+  EXPECT_EQ("ends in blanks  ", content.events[0].error) << "real trailing blanks are no padding";
+  DllProtectInfo read;
+  EXPECT_FALSE(dllprotect::SplitFields("a|b|c|d|e|f|g|h|i", read)) << "nine fields";
+  EXPECT_FALSE(dllprotect::SplitFields("a|b|c|d|e|f|g|%zz", read)) << "a broken escape";
+}
+
+TEST(DllEventReport, OnlyABusyFileIsWaitedFor) {
+  ScopedTempFolder folder;
+  DllEventDump dump(folder.Path(), L"palisk.exe");
+  int attempts = 0;
+  // Another user's file would answer ERROR_ACCESS_DENIED; so does a folder in the file's place.
+  ASSERT_TRUE(CreateDirectoryW(dump.ReportPath().c_str(), nullptr));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, DllEventDump::OpenReportFile(dump.ReportPath(), attempts));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  EXPECT_EQ(1, attempts) << "given up at once";
+  EXPECT_FALSE(dump.Dump(Event("x.dll")));
+  RemoveDirectoryW(dump.ReportPath().c_str());
+  HANDLE busy = CreateFileW(dump.ReportPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, DllEventDump::OpenReportFile(dump.ReportPath(), attempts));
+  EXPECT_EQ(DllEventDump::kOpenTries, attempts) << "a writer that holds the file is waited for";
+  CloseHandle(busy);
+}
+
+TEST(DllEventReport, AReportFolderThatIsALinkIsNotWrittenTo) {
+  ScopedTempFolder folder;
+  const std::wstring real = folder.Path() + L"\\real", link = folder.Path() + L"\\link";
+  ASSERT_TRUE(CreateDirectoryW(real.c_str(), nullptr));
+  if (!CreateSymbolicLinkW(link.c_str(), real.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+    GTEST_SKIP() << "no directory links here: " << GetLastError();
+  }
+  ASSERT_NE(0u, GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+  DllEventDump dump(link, L"palisk.exe");
+  EXPECT_FALSE(dump.Dump(Event("x.dll")));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((real + L"\\dllReport.palisk.exe.V1").c_str()));
+  RemoveDirectoryW(link.c_str());
 }
 
 TEST(DllEventReport, OversizedFileIsEmptiedFirst) {

@@ -176,14 +176,67 @@ TEST_F(ProtectionProbe, BlockModeRefusesItAndReportsDllBlocked) {
   const ProbeRun run = Run({kProtectionBlock}, L"load \"" + planted + L"\" loadex \"" + planted + L"\" 8");
   ASSERT_EQ(0u, run.exitCode);
   EXPECT_EQ("started 1 active 1 options 0x22", run.Line(0));
-  EXPECT_EQ(0u, run.Line(2).find("load refused")) << run.Line(2);
-  EXPECT_EQ(0u, run.Line(3).find("loadex refused")) << run.Line(3);
+  EXPECT_EQ("load refused 5", run.Line(2)) << "ERROR_ACCESS_DENIED, whatever the report's file I/O left";
+  EXPECT_EQ("loadex refused 5", run.Line(3));
   ASSERT_EQ(2u, run.report.events.size());
   EXPECT_EQ("DLL_BLOCKED", run.report.events[0].result);
   EXPECT_EQ("LoadLibraryW", run.report.events[0].hook);
   EXPECT_EQ("DLL_BLOCKED", run.report.events[1].result);
   EXPECT_EQ("LoadLibraryExW", run.report.events[1].hook);
   EXPECT_EQ("0x8", run.report.events[1].flags);
+}
+
+TEST_F(ProtectionProbe, CallsToKernelbaseItselfAreDiverted) {
+  // Other system DLLs and COM servers call kernelbase, not kernel32's stubs.
+  const std::wstring planted = Plant(L"planted_probe.dll");
+  const ProbeRun run = Run({kProtectionBlock}, L"loadkb \"" + planted + L"\"");
+  EXPECT_EQ("loadkb refused 5", run.Line(2));
+  ASSERT_EQ(1u, run.report.events.size());
+  EXPECT_EQ("DLL_BLOCKED", run.report.events[0].result);
+}
+
+TEST_F(ProtectionProbe, BlockModeWithNoReportRefusesAndWritesNoFile) {
+  const std::wstring planted = Plant(L"planted_probe.dll");
+  const ProbeRun run = Run({kProtectionBlock, kProtectionNoReport}, L"load \"" + planted + L"\"");
+  EXPECT_EQ("started 1 active 1 options 0x22", run.Line(0));
+  EXPECT_EQ("load refused 5", run.Line(2));
+  EXPECT_FALSE(run.reportExists) << "events go to the do-nothing callback in block mode too";
+}
+
+TEST_F(ProtectionProbe, LoadsTheLoaderWouldNotFindNeverComeFromTheCurrentFolder) {
+  // A library in the current folder that these loads must not find: the search flags leave the
+  // current folder out, and so does an empty DLL directory.
+  const std::wstring current = FolderOf(Plant(L"planted_probe.dll", L"Current"));
+  ASSERT_TRUE(CopyFileTo(current + L"\\planted_probe.dll", current + L"\\cwd_probe.dll"));
+  const std::wstring commands = L"cd \"" + current +
+                                L"\" loadex cwd_probe.dll 800 loadex cwd_probe.dll 200 loadex cwd_probe.dll 100 "
+                                L"loadex .\\cwd_probe.dll 800 setdlldir \"\" load cwd_probe.dll";
+  const ProbeRun unprotected = Run({}, commands);
+  ASSERT_EQ("cd", unprotected.Line(2));
+  for (size_t line = 3; line <= 5; ++line) {
+    EXPECT_EQ(0u, unprotected.Line(line).find("loadex refused")) << "unhooked: " << unprotected.Line(line);
+  }
+  // Report mode gives the loader's own answers; block mode may refuse instead, but never loads
+  // what the unprotected process did not.
+  for (const char* mode : {kProtectionOn, kProtectionBlock}) {
+    const ProbeRun run = Run({mode}, commands);
+    const bool block = mode == kProtectionBlock;
+    for (size_t line = 3; line <= 5; ++line) {
+      if (block) EXPECT_EQ(0u, run.Line(line).find("loadex refused")) << run.Line(line);
+      else EXPECT_EQ(unprotected.Line(line), run.Line(line)) << "the loader's own answer, line " << line;
+    }
+    if (unprotected.Line(6) == "loadex loaded") {
+      // The loader takes a path relative to the current folder as it stands: judged there.
+      EXPECT_EQ(block ? "loadex refused 5" : "loadex loaded", run.Line(6)) << mode;
+    } else if (block) {
+      EXPECT_EQ(0u, run.Line(6).find("loadex refused")) << run.Line(6);
+    } else {
+      EXPECT_EQ(unprotected.Line(6), run.Line(6));
+    }
+    // (Wine's loader still searches the current folder after SetDllDirectory(""); Windows' does not.)
+    if (unprotected.Line(8) == "load loaded") EXPECT_EQ(block ? "load refused 5" : "load loaded", run.Line(8)) << mode;
+    else EXPECT_EQ(unprotected.Line(8), run.Line(8)) << mode;
+  }
 }
 
 TEST_F(ProtectionProbe, SystemNamesAndSignedLibrariesPassWithoutEvents) {
@@ -211,8 +264,9 @@ TEST_F(ProtectionProbe, ARecursiveLoadIsReportedOnce) {
   EXPECT_NE(std::string::npos, recursion.error.find("recursive_probe.dll")) << recursion.error;
 }
 
-TEST_F(ProtectionProbe, LoadLibraryAReadsItsNameAsUtf8) {
-  const std::wstring planted = Plant(L"planted_probe.dll", L"T\u00e9l\u00e9chargements \u0394");
+TEST_F(ProtectionProbe, LoadLibraryAReadsItsNameInTheAnsiCodePage) {
+  // The probe passes the path in the ANSI code page, as every A-function caller does.
+  const std::wstring planted = Plant(L"planted_probe.dll", L"Jos\u00e9 T\u00e9l\u00e9chargements");
   const ProbeRun run = Run({kProtectionOn}, L"loada \"" + planted + L"\"");
   ASSERT_EQ(0u, run.exitCode);
   EXPECT_EQ("loada loaded", run.Line(2));
@@ -258,6 +312,27 @@ TEST_F(ProtectionProbe, AMalformedBlacklistLeavesTheProtectionRunning) {
   const ProbeRun run = Run({}, L"start 26 load \"" + listedButSigned + L"\"", probe);
   EXPECT_EQ("started 1 active 1 options 0x26", run.Line(0));
   EXPECT_EQ(0u, run.Line(2).find("load refused")) << "blacklisted, even with a valid signature: " << run.Line(2);
+}
+
+TEST_F(ProtectionProbe, SectionHookRefusesABlacklistedImageInBlockModeAndReportsItInReportMode) {
+  const std::wstring probe = OwnProbe();
+  ASSERT_TRUE(testing_support::WriteTextFile(m_scratch.Path() + L"\\app\\dllblacklist.json",
+                                             "{\"blacklist\": [\"recursive_probe.dll\"]}"));
+  const std::wstring listed = Plant(L"recursive_probe.dll", L"Other");
+  // Block mode, blacklist, section hook (and signatures): an NT error status, no section.
+  ProbeRun run = Run({}, L"start a6 section \"" + listed + L"\"", probe);
+  EXPECT_EQ("started 1 active 1 options 0xa6", run.Line(0));
+  EXPECT_EQ("section status 0xc0000022", run.Line(2)) << "STATUS_ACCESS_DENIED";
+  ASSERT_EQ(1u, run.report.events.size());
+  EXPECT_EQ("DLL_BLOCKED", run.report.events[0].result);
+  EXPECT_EQ("blacklisted", run.report.events[0].error);
+  // Report mode: the section is made, and the hit reported.
+  run = Run({}, L"start 96 section \"" + listed + L"\"", probe);
+  EXPECT_EQ("section status 0x0", run.Line(2));
+  ASSERT_EQ(1u, run.report.events.size());
+  EXPECT_EQ("VULNERABLE_PATH_NTCREATE_SECTION", run.report.events[0].result);
+  EXPECT_EQ("NtCreateSection", run.report.events[0].hook);
+  EXPECT_EQ("blacklisted", run.report.events[0].error);
 }
 
 TEST_F(ProtectionProbe, StartWithReportAndBlockTogetherHooksNothing) {
@@ -358,7 +433,9 @@ TEST_F(ProtectionProbe, TracedHooksWriteTheirLinesWithEveryLocalSinkOn) {
   for (const char* expected : {"[DLLPROTECT] :: DllProtectStart -> ", "options: 18, proc_name: dllprotect_probe.exe",
                                "[DLLPROTECT] :: LoadLibraryW_Hook -> ", "GenericLoadLibrary_Hook called with:",
                                "is a VULNERABLE_PATH", "calling TrueLoadLibraryExW with",
-                               "[DLLPROTECT] :: DllProtectEnd <- "}) {
+                               "[DLLPROTECT] :: DllProtectEnd <- ", ">Version    : unknown\n"}) {
     EXPECT_NE(std::string::npos, trace.find(expected)) << expected;
   }
+  EXPECT_NE(std::string::npos, trace.find(">Closed  at : ", trace.find("DllProtectEnd <- ")))
+      << "the closing banner, as the process ends";
 }

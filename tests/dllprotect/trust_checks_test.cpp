@@ -4,6 +4,7 @@
 #include "dllprotect/trust_checks.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cwctype>
 #include <string>
@@ -124,7 +125,53 @@ TEST(SecurityChecks, RealLibrariesFromTrustedAndUntrustedPlaces) {
 TEST(SecurityChecks, UserFoldersAreWritable) {
   ScopedTempFolder folder;
   EXPECT_TRUE(CanUserWrite(folder.Path()));
-  EXPECT_FALSE(CanUserWrite(folder.Path() + L"\\missing")) << "no DACL to read";
+  EXPECT_TRUE(CanUserWrite(folder.Path() + L"\\missing")) << "permissions that cannot be read are not safe";
+}
+
+bool Writable(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+      << testing_support::WideToUtf8(sddl);
+  if (descriptor == nullptr) return false;
+  const bool writable = DescriptorLetsOrdinaryAccountsWrite(descriptor);
+  LocalFree(descriptor);
+  return writable;
+}
+
+TEST(SecurityChecks, WriteAccessIsJudgedBySidOwnerAndEveryWriteRight) {
+  // Administrators, SYSTEM and TrustedInstaller own and write; users read and execute.
+  const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  EXPECT_FALSE(Writable(L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"));
+  EXPECT_FALSE(Writable((std::wstring(L"O:") + kTrustedInstaller + L"D:P(A;;FA;;;" + kTrustedInstaller +
+                         L")(A;;0x1200a9;;;BU)").c_str()));
+  EXPECT_FALSE(Writable(L"O:BAD:P(A;;FA;;;SY)(A;OICIIO;FA;;;CO)")) << "inherit-only entries do not apply here";
+  // An ordinary owner may rewrite the DACL, unless OWNER RIGHTS says otherwise.
+  EXPECT_TRUE(Writable(L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)(A;;0x1200a9;;;BU)"));
+  EXPECT_FALSE(Writable(L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)(A;;0x1200a9;;;OW)"));
+  // Rights to change the permissions count as write rights.
+  EXPECT_TRUE(Writable(L"O:BAD:P(A;;FA;;;SY)(A;;0x40000;;;BU)")) << "WRITE_DAC";
+  EXPECT_TRUE(Writable(L"O:BAD:P(A;;FA;;;SY)(A;;0x80000;;;BU)")) << "WRITE_OWNER";
+  EXPECT_TRUE(Writable(L"O:BAD:P(A;;FA;;;SY)(A;;0x2;;;AU)")) << "FILE_ADD_FILE";
+  // A null DACL (built by hand: Wine's SDDL parser reads "D:NO_ACCESS_CONTROL" as an empty one).
+  SECURITY_DESCRIPTOR unrestricted;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&unrestricted, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&unrestricted, TRUE, nullptr, FALSE));
+  PSID administrators = nullptr;
+  ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-32-544", &administrators));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&unrestricted, administrators, FALSE));
+  EXPECT_TRUE(DescriptorLetsOrdinaryAccountsWrite(&unrestricted)) << "a null DACL";
+  LocalFree(administrators);
+}
+
+TEST(TrustedPaths, PrefixedAndUncPathsKeepTheirRoot) {
+  const TrustedFolders folders = TrustedFolders::OfThisProcess();
+  // A path that starts with two separators is no relative path from the current folder.
+  EXPECT_TRUE(IsInsideFolder(L"\\\\?\\" + SystemFile(L"kernel32.dll"), folders.system));
+  EXPECT_TRUE(IsInsideFolder(SystemFile(L"kernel32.dll"), L"\\\\?\\" + folders.system));
+  EXPECT_EQ(L"\\\\srv\\share\\dir\\", LeadingComponents(L"\\\\srv\\share\\dir\\sub", 3));
+  EXPECT_EQ(L"\\\\srv\\share\\", LeadingComponents(L"\\\\?\\UNC\\srv\\share\\dir", 2));
+  EXPECT_EQ(L"C:\\Windows\\", LeadingComponents(L"\\\\?\\C:\\Windows\\System32", 2));
+  EXPECT_EQ(L"", LeadingComponents(L"\\\\srv\\share", 3));
 }
 
 }  // namespace

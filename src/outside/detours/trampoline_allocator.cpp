@@ -85,9 +85,21 @@ void FreeSlot(uint8_t* slot) {
       const size_t index = static_cast<size_t>(slot - region.base) / kSlotSize;
       region.used[index] = false;
       // A freed slot is filled with int3: a stale jump into it stops instead of running on.
-      memset(slot, 0xCC, kSlotSize);
+      if (UnsealSlot(slot)) memset(slot, 0xCC, kSlotSize);
       return;
     }
+  }
+}
+
+bool UnsealSlot(uint8_t* slot) {
+  DWORD previous = 0;
+  return VirtualProtect(slot, kSlotSize, PAGE_EXECUTE_READWRITE, &previous) != 0;
+}
+
+void SealSlots() {
+  for (const Region& region : Regions()) {
+    DWORD previous = 0;
+    VirtualProtect(region.base, kRegionSize, PAGE_EXECUTE_READ, &previous);
   }
 }
 

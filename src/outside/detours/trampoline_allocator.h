@@ -14,5 +14,10 @@ constexpr size_t kSlotSize = 128;
 // functions call it under their lock.
 uint8_t* AllocateSlot(const void* origin);
 void FreeSlot(uint8_t* slot);
+// Trampolines are read-execute once committed: a slot is made writable (and stays executable,
+// for the live trampolines beside it) while it is built, and SealSlots makes every slot
+// read-execute again.
+bool UnsealSlot(uint8_t* slot);
+void SealSlots();
 
 }  // namespace detours

@@ -1,6 +1,8 @@
 // The transaction bookkeeping behind the Detours API: attaches and detaches are prepared
 // (trampolines built, nothing patched yet) and applied together at commit; a failure while
-// patching restores every byte already written, and an abort changes nothing at all.
+// patching restores every byte already written, and an abort changes nothing at all. Enlisted
+// threads are suspended until the commit, which moves any of them that stopped inside the code
+// it rewrites to the equivalent place (into the trampoline on attach, back out on detach).
 #include <windows.h>
 
 #include <cstring>
@@ -8,6 +10,7 @@
 
 #include "outside/detours/detours.h"
 #include "outside/detours/instruction_decoder.h"
+#include "outside/detours/stub_follower.h"
 #include "outside/detours/trampoline_allocator.h"
 
 namespace detours {
@@ -28,11 +31,17 @@ struct Hook {
   uint8_t* slot = nullptr;  // the trampoline (and on x64 the relay)
   size_t copied = 0;        // bytes of the target's instructions moved to the trampoline
   uint8_t original[kMaxCopied] = {};
+  // Where each moved instruction starts, in the target and in the trampoline; the last entry is
+  // the jump back (target + copied).
+  size_t boundaries = 0;
+  uint8_t fromTarget[kMaxCopied + 1] = {};
+  uint8_t inTrampoline[kMaxCopied + 1] = {};
 };
 
 struct Operation {
   bool attach;
   PVOID* pointer;
+  PVOID before;  // what the pointer held when the operation was prepared
   Hook* hook;
 };
 
@@ -74,40 +83,23 @@ size_t PutJump(uint8_t* at, const void* destination) {
   return 5;
 }
 
-// The code a function pointer really leads to: an import thunk ("jmp [address]", as system DLLs
-// use for functions another DLL implements: kernel32's LoadLibrary* on Windows 7 and later, and
-// Wine's kernel32 as well) is followed to the function itself, so that calls made from inside
-// that DLL are diverted too.
-uint8_t* SkipImportThunk(uint8_t* code) {
-  for (int hops = 0; hops < 4; ++hops) {
-    const uint8_t* at = code;
-    if (kX64 && at[0] == 0x48) ++at;  // REX.W, which some linkers put in front
-    if (at[0] != 0xFF || at[1] != 0x25) break;
-    int32_t displacement;
-    memcpy(&displacement, at + 2, 4);
-    // x64: relative to the next instruction; x86: an absolute address.
-    const uint8_t* slot = kX64 ? at + 6 + displacement
-                               : reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(static_cast<uint32_t>(displacement)));
-    uint8_t* next = nullptr;
-    memcpy(&next, slot, sizeof next);
-    if (next == nullptr) break;
-    code = next;
-  }
-  return code;
-}
-
 // Copies whole instructions from the target until the patch fits, relocating what is relative
 // to the instruction's address, then jumps back behind them. ERROR_INVALID_BLOCK for code that
 // cannot be moved (unknown instructions, a function shorter than the patch, branches into the
-// moved bytes or out of rel32 reach).
+// moved bytes or out of rel32 reach). The slot must be writable.
 LONG BuildTrampoline(Hook& hook) {
   const uint8_t* target = hook.target;
   uint8_t* out = hook.slot;
-  size_t copied = 0;
+  size_t copied = 0, boundaries = 0;
   bool ended = false;
+  const uint8_t* branches[kMaxCopied];  // where the moved relative branches lead
+  size_t branchCount = 0;
   while (copied < kPatchSize) {
     const Instruction in = DecodeInstruction(target + copied, kX64);
     if (in.length == 0 || copied + in.length > kMaxCopied) return ERROR_INVALID_BLOCK;
+    hook.fromTarget[boundaries] = static_cast<uint8_t>(copied);
+    hook.inTrampoline[boundaries] = static_cast<uint8_t>(out - hook.slot);
+    ++boundaries;
     const uint8_t* source = target + copied;
     const uint8_t* sourceNext = source + in.length;
     if (in.relative == Instruction::Relative::kNone) {
@@ -115,9 +107,8 @@ LONG BuildTrampoline(Hook& hook) {
       out += in.length;
     } else if (in.relative == Instruction::Relative::kBranch8) {
       const uint8_t* destination = sourceNext + static_cast<int8_t>(source[in.displacementAt]);
-      if (in.displacementAt != 1 || (destination >= target && destination < target + kPatchSize)) {
-        return ERROR_INVALID_BLOCK;
-      }
+      if (in.displacementAt != 1) return ERROR_INVALID_BLOCK;
+      branches[branchCount++] = destination;
       // jmp rel8 becomes jmp rel32, jcc rel8 becomes jcc rel32.
       const size_t length = source[0] == 0xEB ? 5 : 6;
       if (source[0] == 0xEB) {
@@ -133,8 +124,7 @@ LONG BuildTrampoline(Hook& hook) {
       int32_t displacement;
       memcpy(&displacement, source + in.displacementAt, 4);
       const uint8_t* destination = sourceNext + displacement;
-      const bool branch = in.relative == Instruction::Relative::kBranch32;
-      if (branch && destination >= target && destination < target + kPatchSize) return ERROR_INVALID_BLOCK;
+      if (in.relative == Instruction::Relative::kBranch32) branches[branchCount++] = destination;
       memcpy(out, source, in.length);
       if (!FitsRel32(out + in.length, destination)) return ERROR_INVALID_BLOCK;
       PutRel32(out + in.displacementAt, out + in.length, destination);
@@ -147,11 +137,19 @@ LONG BuildTrampoline(Hook& hook) {
     }
   }
   if (copied < kPatchSize) return ERROR_INVALID_BLOCK;
+  // A branch into any of the moved bytes would land in the patch, not in the instructions.
+  for (size_t i = 0; i < branchCount; ++i) {
+    if (branches[i] >= target && branches[i] < target + copied) return ERROR_INVALID_BLOCK;
+  }
+  hook.fromTarget[boundaries] = static_cast<uint8_t>(copied);
+  hook.inTrampoline[boundaries] = static_cast<uint8_t>(out - hook.slot);
+  hook.boundaries = boundaries + 1;
   if (!ended) out += PutJump(out, target + copied);
   if (static_cast<size_t>(out - hook.slot) > kRelayOffset) return ERROR_INVALID_BLOCK;
   if (kX64) PutJump(hook.slot + kRelayOffset, hook.detour);
   hook.copied = copied;
   memcpy(hook.original, target, copied);
+  FlushInstructionCache(GetCurrentProcess(), hook.slot, kSlotSize);
   return NO_ERROR;
 }
 
@@ -172,6 +170,43 @@ void PatchBytes(const Hook& hook, uint8_t* patch) {
   PutRel32(patch + 1, hook.target + kPatchSize, kX64 ? static_cast<void*>(hook.slot + kRelayOffset) : hook.detour);
 }
 
+#ifdef _WIN64
+DWORD64& InstructionPointer(CONTEXT& context) { return context.Rip; }
+#else
+DWORD& InstructionPointer(CONTEXT& context) { return context.Eip; }
+#endif
+
+// Where a thread stopped at `ip` goes on once the operation is applied; `ip` itself when the
+// operation does not touch that code.
+uintptr_t MovedInstructionPointer(const Operation& operation, uintptr_t ip) {
+  const Hook& hook = *operation.hook;
+  const uintptr_t target = reinterpret_cast<uintptr_t>(hook.target), slot = reinterpret_cast<uintptr_t>(hook.slot);
+  for (size_t i = 0; i < hook.boundaries; ++i) {
+    if (operation.attach && ip == target + hook.fromTarget[i] && hook.fromTarget[i] < hook.copied) {
+      return slot + hook.inTrampoline[i];
+    }
+    if (!operation.attach && ip == slot + hook.inTrampoline[i]) return target + hook.fromTarget[i];
+  }
+  // Detach: a thread about to take the relay to the detour goes there directly.
+  if (!operation.attach && kX64 && ip == slot + kRelayOffset) return reinterpret_cast<uintptr_t>(hook.detour);
+  return ip;
+}
+
+// Moves the suspended threads that stopped in code the transaction rewrites or frees.
+void MoveSuspendedThreads(const State& state) {
+  for (HANDLE thread : state.suspended) {
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (!GetThreadContext(thread, &context)) continue;
+    const uintptr_t ip = static_cast<uintptr_t>(InstructionPointer(context));
+    uintptr_t moved = ip;
+    for (const Operation& operation : state.operations) moved = MovedInstructionPointer(operation, moved);
+    if (moved == ip) continue;
+    InstructionPointer(context) = moved;
+    SetThreadContext(thread, &context);
+  }
+}
+
 void ResumeSuspended(State& state) {
   for (HANDLE thread : state.suspended) ResumeThread(thread);
   state.suspended.clear();
@@ -186,6 +221,7 @@ void DropTransaction(State& state) {
     }
   }
   state.operations.clear();
+  SealSlots();
   ResumeSuspended(state);
   state.error = NO_ERROR;
   state.owner = 0;
@@ -198,6 +234,34 @@ LONG InTransaction(Work work) {
   AcquireSRWLockExclusive(&state.lock);
   const LONG result = state.owner == GetCurrentThreadId() ? work(state) : ERROR_INVALID_OPERATION;
   ReleaseSRWLockExclusive(&state.lock);
+  return result;
+}
+
+// Writes the patches (attach: the jump, detach: the original bytes); on a failure undoes what
+// was written, newest first, and gives the error.
+LONG ApplyPatches(State& state) {
+  size_t applied = 0;
+  LONG result = NO_ERROR;
+  for (; applied < state.operations.size(); ++applied) {
+    const Operation& operation = state.operations[applied];
+    const Hook& hook = *operation.hook;
+    uint8_t patch[kMaxCopied];
+    if (operation.attach) PatchBytes(hook, patch);
+    else memcpy(patch, hook.original, hook.copied);
+    if (!WriteCode(hook.target, patch, hook.copied)) {
+      result = static_cast<LONG>(GetLastError());
+      break;
+    }
+  }
+  if (result == NO_ERROR) return NO_ERROR;
+  while (applied-- > 0) {
+    const Operation& operation = state.operations[applied];
+    const Hook& hook = *operation.hook;
+    uint8_t patch[kMaxCopied];
+    if (operation.attach) memcpy(patch, hook.original, hook.copied);
+    else PatchBytes(hook, patch);
+    WriteCode(hook.target, patch, hook.copied);
+  }
   return result;
 }
 
@@ -234,6 +298,14 @@ LONG WINAPI DetourUpdateThread(HANDLE thread) {
       state.error = static_cast<LONG>(GetLastError());
       return state.error;
     }
+    // SuspendThread only asks for the suspension; reading the context waits until it holds.
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (!GetThreadContext(thread, &context)) {
+      state.error = static_cast<LONG>(GetLastError());
+      ResumeThread(thread);
+      return state.error;
+    }
     state.suspended.push_back(thread);
     return NO_ERROR;
   });
@@ -247,17 +319,20 @@ LONG WINAPI DetourAttach(PVOID* pointer, PVOID detour) {
       return state.error;
     }
     auto* hook = new detours::Hook();
-    hook->target = detours::SkipImportThunk(static_cast<uint8_t*>(*pointer));
+    hook->target = detours::FollowStubs(static_cast<uint8_t*>(*pointer));
     hook->detour = detour;
     hook->slot = detours::AllocateSlot(hook->target);
-    LONG result = hook->slot == nullptr ? static_cast<LONG>(ERROR_NOT_ENOUGH_MEMORY) : detours::BuildTrampoline(*hook);
+    LONG result = ERROR_NOT_ENOUGH_MEMORY;
+    if (hook->slot != nullptr) {
+      result = detours::UnsealSlot(hook->slot) ? detours::BuildTrampoline(*hook) : static_cast<LONG>(GetLastError());
+    }
     if (result != NO_ERROR) {
       if (hook->slot != nullptr) detours::FreeSlot(hook->slot);
       delete hook;
       state.error = result;
       return result;
     }
-    state.operations.push_back({true, pointer, hook});
+    state.operations.push_back({true, pointer, *pointer, hook});
     return NO_ERROR;
   });
 }
@@ -267,7 +342,7 @@ LONG WINAPI DetourDetach(PVOID* pointer, PVOID detour) {
     if (state.error != NO_ERROR) return state.error;
     for (detours::Hook* hook : state.hooks) {
       if (pointer != nullptr && *pointer == hook->slot && hook->detour == detour) {
-        state.operations.push_back({false, pointer, hook});
+        state.operations.push_back({false, pointer, *pointer, hook});
         return NO_ERROR;
       }
     }
@@ -283,50 +358,41 @@ LONG WINAPI DetourTransactionCommit() {
       detours::DropTransaction(state);
       return error;
     }
-    // Patch in order; on the first failure undo what was written, newest first.
-    size_t applied = 0;
-    LONG result = NO_ERROR;
-    for (; applied < state.operations.size(); ++applied) {
-      const detours::Operation& operation = state.operations[applied];
-      detours::Hook& hook = *operation.hook;
-      uint8_t patch[detours::kMaxCopied];
-      if (operation.attach) detours::PatchBytes(hook, patch);
-      else memcpy(patch, hook.original, hook.copied);
-      if (!detours::WriteCode(hook.target, patch, hook.copied)) {
-        result = static_cast<LONG>(GetLastError());
-        break;
-      }
+    // The true pointers of attaches lead to the trampolines before any patch is live: a detour
+    // that runs at once, on a thread not enlisted, calls on to the original, not to itself.
+    for (const detours::Operation& operation : state.operations) {
+      if (operation.attach) *operation.pointer = operation.hook->slot;
     }
+    const LONG result = detours::ApplyPatches(state);
     if (result != NO_ERROR) {
-      while (applied-- > 0) {
-        const detours::Operation& operation = state.operations[applied];
-        detours::Hook& hook = *operation.hook;
-        uint8_t patch[detours::kMaxCopied];
-        if (operation.attach) memcpy(patch, hook.original, hook.copied);
-        else detours::PatchBytes(hook, patch);
-        detours::WriteCode(hook.target, patch, hook.copied);
+      for (const detours::Operation& operation : state.operations) {
+        if (operation.attach) *operation.pointer = operation.before;
       }
       detours::DropTransaction(state);
       return result;
     }
+    // Detached functions are whole again: their true pointers may lead there now.
+    for (const detours::Operation& operation : state.operations) {
+      if (!operation.attach) *operation.pointer = operation.hook->target;
+    }
+    detours::MoveSuspendedThreads(state);
     for (const detours::Operation& operation : state.operations) {
       detours::Hook* hook = operation.hook;
       if (operation.attach) {
-        *operation.pointer = hook->slot;
         state.hooks.push_back(hook);
-      } else {
-        *operation.pointer = hook->target;
-        for (auto it = state.hooks.begin(); it != state.hooks.end(); ++it) {
-          if (*it == hook) {
-            state.hooks.erase(it);
-            break;
-          }
-        }
-        detours::FreeSlot(hook->slot);
-        delete hook;
+        continue;
       }
+      for (auto it = state.hooks.begin(); it != state.hooks.end(); ++it) {
+        if (*it == hook) {
+          state.hooks.erase(it);
+          break;
+        }
+      }
+      detours::FreeSlot(hook->slot);
+      delete hook;
     }
     state.operations.clear();
+    detours::SealSlots();
     detours::ResumeSuspended(state);
     state.owner = 0;
     return static_cast<LONG>(NO_ERROR);

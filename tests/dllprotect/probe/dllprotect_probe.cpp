@@ -1,9 +1,10 @@
 // A program that protects itself as palisk.exe does, then loads what its command line names and
 // writes what happened to a result file, one line per step:
 //   dllprotect_probe.exe <result file> [start <hex options>] <command>...
-// Commands: load <path>, loada <path> (LoadLibraryA, UTF-8), loadex <path> <hex flags>,
+// Commands: load <path>, loada <path> (LoadLibraryA, in the ANSI code page), loadex <path>
+// <hex flags>, loadkb <path> (kernelbase's own LoadLibraryW, as other system DLLs call it),
 // section <path> (maps the file as an image section through NtCreateSection), path (the PATH
-// variable). Without "start", DllProtectSetup decides from the environment and IFEO, as in palisk.
+// variable), cd <folder> (the current folder), setdlldir <folder> (SetDllDirectoryW; "" for none). Without "start", DllProtectSetup decides from the environment and IFEO, as in palisk.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +34,15 @@ class ResultFile {
  private:
   FILE* m_file;
 };
+
+std::string Ansi(const std::wstring& text) {
+  const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const int length = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(length > 0 ? length : 1), '\0');
+  WideCharToMultiByte(codePage, 0, text.c_str(), -1, &ansi[0], length, nullptr, nullptr);
+  ansi.resize(ansi.size() - 1);
+  return ansi;
+}
 
 std::string LoadOutcome(HMODULE module) {
   if (module != nullptr) return "loaded";
@@ -87,7 +97,19 @@ int wmain(int argc, wchar_t** argv) {
       out.Line("load " + LoadOutcome(LoadLibraryW(argument.c_str())));
       ++i;
     } else if (command == L"loada") {
-      out.Line("loada " + LoadOutcome(LoadLibraryA(ov::ToUtf8(argument).c_str())));
+      out.Line("loada " + LoadOutcome(LoadLibraryA(Ansi(argument).c_str())));
+      ++i;
+    } else if (command == L"loadkb") {
+      using LoadLibraryWFn = HMODULE(WINAPI*)(LPCWSTR);
+      auto load = reinterpret_cast<LoadLibraryWFn>(
+          reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "LoadLibraryW")));
+      out.Line("loadkb " + (load == nullptr ? std::string("no kernelbase") : LoadOutcome(load(argument.c_str()))));
+      ++i;
+    } else if (command == L"cd") {
+      out.Line(SetCurrentDirectoryW(argument.c_str()) ? "cd" : "cd failed");
+      ++i;
+    } else if (command == L"setdlldir") {
+      out.Line(SetDllDirectoryW(argument.c_str()) ? "setdlldir" : "setdlldir failed");
       ++i;
     } else if (command == L"loadex" && i + 2 < argc) {
       out.Line("loadex " + LoadOutcome(LoadLibraryExW(argument.c_str(), nullptr, wcstoul(argv[i + 2], nullptr, 16))));
