@@ -4,6 +4,7 @@
 #include <ntdsapi.h>
 
 #include "framework/scoped_handle.h"
+#include "framework/system_library.h"
 #include "logging/log_binding.h"
 
 namespace ov {
@@ -71,7 +72,7 @@ unsigned long DistinguishedNameBuilder::Parse(const std::wstring& name, NameAttr
   ScopedModule ntdsapi;
   DsGetRdnFn dsGetRdn = nullptr;
   if (DsGetRdnWorks()) {
-    ntdsapi.Set(LoadLibraryW(L"Ntdsapi.dll"));
+    ntdsapi.Set(LoadSystemLibrary(L"Ntdsapi.dll"));
     dsGetRdn = GetProc<DsGetRdnFn>(ntdsapi.Get(), "DsGetRdnW");
   }
   const wchar_t* text = name.c_str();
