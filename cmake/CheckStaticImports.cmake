@@ -1,6 +1,7 @@
 # Fails when MODULE imports statically a library not named in ALLOWED (comma-separated, without
 # ".dll").
 #   cmake -DOBJDUMP=... -DMODULE=... -DALLOWED=kernel32,user32 -P CheckStaticImports.cmake
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND "${OBJDUMP}" -p "${MODULE}" OUTPUT_VARIABLE _headers RESULT_VARIABLE _rc)
 if(NOT _rc EQUAL 0)
   message(FATAL_ERROR "objdump could not read ${MODULE}")

@@ -80,6 +80,7 @@ function(palisk_check_static_imports check)
     add_custom_command(OUTPUT "${_stamp}"
       COMMAND "${CMAKE_COMMAND}" "-DOBJDUMP=${CMAKE_OBJDUMP}" "-DMODULE=$<TARGET_FILE:${_target}>"
               "-DALLOWED=${_allowed}" -P "${CMAKE_SOURCE_DIR}/cmake/CheckStaticImports.cmake"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_BINARY_DIR}/import_checks"
       COMMAND "${CMAKE_COMMAND}" -E touch "${_stamp}"
       DEPENDS ${_target} "$<TARGET_FILE:${_target}>" "${CMAKE_SOURCE_DIR}/cmake/CheckStaticImports.cmake"
       COMMENT "Checking the static imports of ${_target}"
