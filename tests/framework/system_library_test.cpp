@@ -33,10 +33,10 @@ TEST(SystemLibrary, LoadsFromTheSystemFolder) {
 }
 
 TEST(SystemLibrary, NeverTakesALibraryBesideTheExecutable) {
-  // collections_peer.dll lies beside this test executable, not in the system folder.
+  // plugin_good.dll lies beside this test executable, not in the system folder.
   ASSERT_NE(INVALID_FILE_ATTRIBUTES,
-            GetFileAttributesW(ov::JoinPath(ov::FolderOf(ov::ModuleFilePath(nullptr)), L"collections_peer.dll").c_str()));
-  EXPECT_EQ(nullptr, ov::LoadSystemLibrary(L"collections_peer.dll"));
+            GetFileAttributesW(ov::JoinPath(ov::FolderOf(ov::ModuleFilePath(nullptr)), L"plugin_good.dll").c_str()));
+  EXPECT_EQ(nullptr, ov::LoadSystemLibrary(L"plugin_good.dll"));
 }
 
 TEST(SystemLibrary, RefusesANameWithAPath) {
