@@ -1,6 +1,8 @@
 # build/dist: everything an installation needs next to palisk.exe. Integration tests and the
 # demo run from a copy of it.
 set(PALISK_DIST_TARGETS palisk Glossel log hypra sciter binlog_decode dllreport_decode dbgtrace_unscramble)
+# Every module that ships (and the stand-ins beside it) imports statically only KnownDLLs.
+palisk_check_static_imports(static_imports ${PALISK_DIST_TARGETS} Tallon Vantor)
 set(_copy_commands)
 foreach(_target ${PALISK_DIST_TARGETS})
   list(APPEND _copy_commands
@@ -24,3 +26,5 @@ add_custom_target(dist ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different "${PALISK_SKIN_ICON}" "${PALISK_DIST}/skin/"
   DEPENDS ${PALISK_DIST_TARGETS} "${PALISK_SKIN_ICON}"
   COMMENT "Assembling ${PALISK_DIST}")
+# A module with a static import it may not have never reaches dist.
+add_dependencies(dist static_imports)

@@ -8,6 +8,7 @@
 #include "dllprotect/protect_codes.h"
 #include "dllprotect/protect_trace.h"
 #include "framework/scoped_handle.h"
+#include "framework/system_library.h"
 
 namespace dllprotect {
 namespace {
@@ -58,12 +59,9 @@ void RunPathSanitiser() {
          IfeoIs(executable, kIfeoSanitiser, [](DWORD value) { return value == 1; });
   }
   if (!on) return;
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel32 = GetModuleHandleW(L"Kernel32.dll");
-  auto setDefault = kernel32 == nullptr ? nullptr
-                                        : reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-                                              GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-  if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  // The process already searches only the system folder (palisk's first step). The sanitiser
+  // restricts no less: LOAD_LIBRARY_SEARCH_DEFAULT_DIRS would add the executable's folder back.
+  ov::RestrictDllSearchToSystemFolder();
 
   std::wstring folder;
   wchar_t path[MAX_PATH];

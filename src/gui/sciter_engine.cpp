@@ -1,5 +1,6 @@
 #include "gui/sciter_engine.h"
 
+#include "framework/plugin.h"
 #include "framework/scoped_handle.h"
 #include "installer/palisk/run_result_codes.h"
 
@@ -10,7 +11,8 @@ namespace {
 constexpr UINT kEngineMissingExitCode = static_cast<UINT>(palisk::run_result::kEngineMissing);
 
 ISciterAPI* LoadEngine() {
-  ScopedModule library(LoadLibraryW(L"sciter.dll"));
+  // Beside palisk.exe by full path: the process searches only the system folder by name.
+  ScopedModule library(LoadPluginLibrary(L"sciter.dll"));
   const auto entry = GetProc<SciterAPI_ptr>(library.Get(), "SciterAPI");
   ISciterAPI* api = entry != nullptr ? entry() : nullptr;
   if (api == nullptr) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/scoped_handle.h"
+#include "framework/system_library.h"
 #include "logging/log_binding.h"
 
 namespace ov {
@@ -129,7 +130,7 @@ unsigned long DistinguishedNameBuilder::Parse(const std::wstring& name, NameAttr
   ScopedModule ntdsapi;
   DsGetRdnFn dsGetRdn = nullptr;
   if (DsGetRdnWorks()) {
-    ntdsapi.Set(LoadLibraryW(L"Ntdsapi.dll"));
+    ntdsapi.Set(LoadSystemLibrary(L"Ntdsapi.dll"));
     dsGetRdn = GetProc<DsGetRdnFn>(ntdsapi.Get(), "DsGetRdnW");
   }
   const wchar_t* text = name.c_str();

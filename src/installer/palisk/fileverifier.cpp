@@ -11,6 +11,7 @@
 
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
+#include "framework/system_library.h"
 #include "installer/palisk/authenticode_hash.h"
 #include "installer/palisk/catalog_reader.h"
 #include "logging/binary_logger.h"
@@ -52,12 +53,7 @@ std::wstring ComparableFolder(std::wstring folder) {
   return Lower(folder);
 }
 
-HMODULE LoadSystemWintrust() {
-  wchar_t system[MAX_PATH];
-  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  return LoadLibraryExW(ov::JoinPath(system, L"Wintrust.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
+HMODULE LoadSystemWintrust() { return ov::LoadSystemLibrary(L"Wintrust.dll"); }
 
 bool HasValue(const ov::NameAttributes& attributes, const wchar_t* name, const wchar_t* wanted) {
   const ov::List<ov::StringT>* values = attributes.Find(name);

@@ -11,6 +11,7 @@
 #include "dllprotect/protection.h"
 #include "framework/file_util.h"
 #include "framework/module_path.h"
+#include "framework/system_library.h"
 #include "gui/message_box.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
@@ -216,5 +217,8 @@ uint32_t RunPalisk(const wchar_t* ownCommandLine) {
 }  // namespace palisk
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  // Before anything else: every later load by name, ours or system code's, searches only the
+  // system folder, never palisk's own (a Downloads folder). Our own libraries load by full path.
+  ov::RestrictDllSearchToSystemFolder();
   return static_cast<int>(palisk::RunPalisk(commandLine));
 }

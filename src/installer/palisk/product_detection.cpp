@@ -9,6 +9,7 @@
 #include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
+#include "framework/system_library.h"
 #include "gui/message_box.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/productconfig.h"
@@ -69,7 +70,7 @@ uint32_t MatchProductKey(const std::wstring& upgradeCode, std::wstring& name) {
 std::vector<std::wstring> RelatedProducts(const std::wstring& upgradeCode) {
   std::vector<std::wstring> products;
   if (upgradeCode.empty()) return products;
-  ov::ScopedModule msi(LoadLibraryW(L"msi.dll"));
+  ov::ScopedModule msi(ov::LoadSystemLibrary(L"msi.dll"));
   auto enumerate = Ordinal<EnumRelatedFn>(msi.Get(), 205);
   auto setUi = Ordinal<SetInternalUiFn>(msi.Get(), 141);
   auto open = Ordinal<OpenProductFn>(msi.Get(), 96);
