@@ -252,8 +252,13 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   folder.Close();
   RemoveDirectoryW(link.c_str());
   const std::string unixTarget = UnixName(target), unixLink = UnixName(link);
-  return !unixTarget.empty() && !unixLink.empty() &&
-         RunUnix(L"/bin/ln", L"-s \"" + Utf8ToWide(unixTarget) + L"\" \"" + Utf8ToWide(unixLink) + L"\"");
+  if (unixTarget.empty() || unixLink.empty() ||
+      !RunUnix(L"/bin/ln", L"-s \"" + Utf8ToWide(unixTarget) + L"\" \"" + Utf8ToWide(unixLink) + L"\"")) {
+    return false;
+  }
+  // Wine's handle to a unix process may be signalled before the program has run: wait for the link.
+  for (int tries = 0; tries < 200 && GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries) Sleep(25);
+  return true;
 }
 
 // A junction in the working folder to a folder outside: the run running as SYSTEM must not
