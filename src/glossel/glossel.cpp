@@ -434,10 +434,10 @@ bool CGlossel::GetAllowedLanguages(std::vector<std::wstring>& allowed) {
   return true;
 }
 
-std::wstring CGlossel::GetLanguageDisplayName(const std::wstring& folder) {
+std::wstring CGlossel::GetLanguageDisplayName(const std::wstring& root, const std::wstring& folder) {
   CallTrace trace(L"CGlossel::GetLanguageDisplayName");
   CDictionary names;
-  const std::wstring file = m_langFolder + folder + L"\\language.dict";
+  const std::wstring file = root + folder + L"\\language.dict";
   const wchar_t* name = nullptr;
   if (names.Load(file.c_str()) && names.LanguageName(name) && name != nullptr) return name;
   return folder;
@@ -447,19 +447,22 @@ void CGlossel::ListAvailableLanguages(ov::IMap<ov::StringT, ov::StringT>* out) {
   CallTrace trace(L"CGlossel::ListAvailableLanguages");
   if (out == nullptr) return;
   out->RemoveAll();
+  std::wstring root;
   {
-    // BuildLangPath writes the language fields: only under the write lock.
+    // BuildLangPath writes the language fields, and Reload or a change of settings may do so
+    // on another thread at any time: the folder is read under the lock, and used as copied.
     WriteLock write(m_rwLock);
     if (m_langFolder.empty()) {
       LogMessage(kLevelInfo, L"CGlossel::ListAvailableLanguages", L"Empty languagesPath");
       BuildLangPath();
     }
-    if (m_langFolder.empty()) return;
+    root = m_langFolder;
   }
+  if (root.empty()) return;
   std::vector<std::wstring> allowed;
   GetAllowedLanguages(allowed);
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((m_langFolder + L"*").c_str(), &data);
+  HANDLE find = FindFirstFileW((root + L"*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) {
     LogMessage(kLevelError, L"CGlossel::ListAvailableLanguages", L"Cannot iterate folders");
     return;
@@ -476,7 +479,7 @@ void CGlossel::ListAvailableLanguages(ov::IMap<ov::StringT, ov::StringT>* out) {
       }
       if (code.empty()) continue;
     }
-    out->Add(code.c_str(), GetLanguageDisplayName(name).c_str());
+    out->Add(code.c_str(), GetLanguageDisplayName(root, name).c_str());
   } while (FindNextFileW(find, &data));
   FindClose(find);
 }
@@ -518,7 +521,12 @@ void CGlossel::AddPunctuation(ov::StringT& text, wchar_t mark) {
   std::wstring value = text.c_str();
   while (!value.empty() && value.back() == L' ') value.pop_back();
   const wchar_t last = value.empty() ? 0 : value.back();
-  if (_wcsicmp(m_language.c_str(), L"zh-CN") == 0 && mark == L'.') {
+  bool chinese = false;
+  {
+    ReadLock read(m_rwLock);  // m_language changes under the write lock
+    chinese = _wcsicmp(m_language.c_str(), L"zh-CN") == 0;
+  }
+  if (chinese && mark == L'.') {
     if (last == L'.') value.back() = 0x3002;
     else if (last != 0x3002 && last != L'?' && last != L'!') value += static_cast<wchar_t>(0x3002);
   } else if (last != L'.' && last != L'?' && last != L'!') {

@@ -56,7 +56,7 @@ class CGlossel : public IServPlugin,
   bool FinishedText(const std::wstring& key, const wchar_t* selector, ov::StringT& out);
   int BuildLangPath();
   std::wstring GuessLangPath() const;
-  std::wstring GetLanguageDisplayName(const std::wstring& folder);
+  std::wstring GetLanguageDisplayName(const std::wstring& root, const std::wstring& folder);
   bool GetAllowedLanguages(std::vector<std::wstring>& allowed);
   void Clear();
   int LoadMCR();

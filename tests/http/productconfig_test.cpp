@@ -221,6 +221,18 @@ TEST_F(Kit, DescriptorEntriesCommentsUrlsAndDotDot) {
   EXPECT_EQ(Work(L"x64\\c.txt"), std::wstring(entries[1].finalPath.c_str())) << "any element name is an entry";
   WriteTextFile(data, "<root><files><file name=\"ok.txt\"/><file name=\"sub/x..y/z.txt\"/></files></root>");
   EXPECT_EQ(1, config.LoadKitData(data)) << "\"..\" anywhere in a name";
+  // Names Windows would not take as written: devices (whatever the extension, the case, or the
+  // blanks before the dot), alternate data streams, and trailing dots and blanks it drops.
+  for (const char* name : {"CON", "nul.txt", "COM1.dll", "sub/lpt9", "Aux .log", "conout$", "a:b", "x.dll.",
+                           "x.dll ", "sub./x.dll", "x*.dll"}) {
+    WriteTextFile(data, std::string("<root><files><file name=\"ok.txt\"/><file name=\"") + name +
+                            "\"/></files></root>");
+    EXPECT_EQ(1, config.LoadKitData(data)) << name;
+  }
+  for (const char* name : {"console.dll", "com10.dll", "nul_x.txt", "sub/lpt.txt", ".hidden", "a b/c.txt"}) {
+    WriteTextFile(data, std::string("<root><files><file name=\"") + name + "\"/></files></root>");
+    EXPECT_EQ(0, config.LoadKitData(data)) << name << " is an ordinary name";
+  }
   WriteTextFile(data, "<root><nofiles/></root>");
   EXPECT_NE(0, config.LoadKitData(data));
 }

@@ -31,7 +31,7 @@ class Install(unittest.TestCase):
             run = r.installer_runs[0]
             self.assertTrue(run["exe"].lower().endswith("\\x64\\installer.exe"), run["exe"])
             kit = s.base_url() + "kits/1.0.0/x64"
-            self.assertTrue(run["commandLine"].endswith(' currentDownloadLink="%s" /silent taskId=T-99' % kit),
+            self.assertTrue(run["commandLine"].endswith(' currentDownloadLink="%s" /silent taskId="T-99"' % kit),
                             run["commandLine"])
             self.assertTrue(run["parentPath"].lower().endswith("palisk.exe"))
             self.assertTrue(run["folder"].lower().rstrip("\\").endswith(run["exe"].lower().split("\\")[-3]),
@@ -40,6 +40,14 @@ class Install(unittest.TestCase):
                               ("status", 201, 0, "T-99")], reports(r), "nothing is reported after the installer")
             self.assertEqual([], r.temp_left, "the working folder is gone")
             self.assertTrue(r.logged("[PALISK] exit code setup.exe [1641]."))
+
+    def test_a_task_id_with_a_blank_and_a_quote_stays_one_argument(self):
+        with Scenario("hostile-task") as s:
+            s.build_kit()
+            r = s.run(agent_args='/ovparams silent "taskId=T 9\\"/x" sourceUrlEnc=' + s.encoded_url())
+            self.assertEqual(0, r.exit_code, r.messages())
+            command = r.installer_runs[0]["commandLine"]
+            self.assertTrue(command.endswith(' /silent taskId="T%209%22/x"'), command)
 
     def test_catalog_tags_without_their_terminator_install_too(self):
         # The road above uses tags as Windows' catalog tools store them (terminating NUL

@@ -23,7 +23,25 @@ constexpr char kPaliskSource[] = "palisk.cpp";
 constexpr uint32_t kElevationRequired = 740;
 constexpr uint32_t kBadSignature = run_result::kInstallerNotTrusted;
 
+const ProcessWait kSystemWait = {&WaitForSingleObject, &GetExitCodeProcess};
+const ProcessWait* g_wait = &kSystemWait;
+
+// The process's exit code into `code`; false with the Win32 error in `code` when the wait or
+// the reading of the code fails, so that a run never passes for a success it cannot know.
+bool AwaitExitCode(HANDLE process, uint32_t& code) {
+  DWORD read = 0;
+  if (g_wait->wait(process, INFINITE) != WAIT_OBJECT_0 || !g_wait->exitCode(process, &read)) {
+    const DWORD error = GetLastError();
+    code = error != 0 ? error : ERROR_FUNCTION_FAILED;
+    return false;
+  }
+  code = read;
+  return true;
+}
+
 }  // namespace
+
+void SetProcessWaitForTesting(const ProcessWait* functions) { g_wait = functions != nullptr ? functions : &kSystemWait; }
 
 std::wstring InstallerParameters(const std::wstring& kitParameters, const LaunchParameters& launch, bool silent) {
   std::wstring parameters = L" " + kitParameters;
@@ -33,8 +51,7 @@ std::wstring InstallerParameters(const std::wstring& kitParameters, const Launch
   } else {
     if (silent) parameters += L" /silent";
     if (!launch.taskId.IsEmpty()) {
-      parameters += L" taskId=";
-      parameters += launch.taskId.c_str();
+      parameters += L" taskId=\"" + UrlForQuotedArgument(launch.taskId.c_str()) + L"\"";
     }
   }
   if (launch.onlyCheckPrerequisites) parameters += L" /onlyCheckPrerequisites";
@@ -64,14 +81,14 @@ bool RunProcess(const std::wstring& commandLine, const std::wstring& directory, 
   const DWORD startError = GetLastError();
   // Redirection is per thread: back on right after the start.
   if (redirectionOff && revert != nullptr) revert(redirection);
+  bool ended = false;
   if (started) {
     PALISK_LOG(kInfo, L"[PALISK] Started %s with pid %d", commandLine.c_str(), process.dwProcessId);
     CloseHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 && exitCode != nullptr) {
-      DWORD code = 0;
-      GetExitCodeProcess(process.hProcess, &code);
-      *exitCode = code;
-    }
+    uint32_t code = 0;
+    ended = AwaitExitCode(process.hProcess, code);
+    if (!ended) PALISK_LOG(kError, L"[PALISK] Waiting for pid %d failed [ret:%d]", process.dwProcessId, code);
+    if (exitCode != nullptr) *exitCode = code;
     CloseHandle(process.hProcess);
   } else if (exitCode != nullptr) {
     *exitCode = startError;
@@ -79,7 +96,7 @@ bool RunProcess(const std::wstring& commandLine, const std::wstring& directory, 
   } else {
     PALISK_LOG(kInfo, L"[PALISK] Failed to run : %s", commandLine.c_str());
   }
-  return started;
+  return ended;
 }
 
 void SetHardwareId(const std::wstring& hwid) {
@@ -153,15 +170,12 @@ uint32_t RunPostDownloadActions(const LaunchParameters& launch, const std::wstri
       execute.lpDirectory = workingFolder.c_str();
       execute.nShow = SW_SHOW;
       if (ShellExecuteExW(&execute)) {
+        started = true;
         if (execute.hProcess != nullptr) {
-          if (WaitForSingleObject(execute.hProcess, INFINITE) == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            GetExitCodeProcess(execute.hProcess, &code);
-            exitCode = code;
-          }
+          started = AwaitExitCode(execute.hProcess, exitCode);
+          if (!started) PALISK_LOG(kError, L"[PALISK] Waiting for the elevated installer failed [ret:%d]", exitCode);
           CloseHandle(execute.hProcess);
         }
-        started = true;
       } else {
         exitCode = GetLastError();
         PALISK_LOG(kInfo, L"[PALISK] ShellExecute failed  [%d].", exitCode);

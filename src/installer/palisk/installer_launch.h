@@ -3,6 +3,8 @@
 // becomes the run's result; the result file and the hardware id value.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -13,7 +15,8 @@ class CProductConfig;
 namespace palisk {
 
 // The installer's parameter text: the kit parameters, then runParams or " /silent" and
-// " taskId=", then " /onlyCheckPrerequisites".
+// " taskId=" with the id in double quotes (encoded as the kit URL is, so that no id can add
+// switches), then " /onlyCheckPrerequisites".
 std::wstring InstallerParameters(const std::wstring& kitParameters, const LaunchParameters& launch, bool silent);
 
 // Verifies, starts and waits for the kit's installer; its exit code, 191 when the signature
@@ -22,8 +25,17 @@ uint32_t RunPostDownloadActions(const LaunchParameters& launch, const std::wstri
                                 CProductConfig& configuration);
 
 // Starts `commandLine` (file-system redirection off around the start on 64-bit Windows) and
-// waits for it. True when it started; `exitCode` gets its code or the start error.
+// waits for it. True when it started and its exit code was read; `exitCode` gets its code, or
+// the error of the start, the wait or the reading of the code.
 bool RunProcess(const std::wstring& commandLine, const std::wstring& directory, uint32_t* exitCode);
+
+// How the installer's end is awaited and its code read (WaitForSingleObject and
+// GetExitCodeProcess); tests put in functions that fail. Null restores the system's.
+struct ProcessWait {
+  DWORD(WINAPI* wait)(HANDLE process, DWORD milliseconds);
+  BOOL(WINAPI* exitCode)(HANDLE process, DWORD* code);
+};
+void SetProcessWaitForTesting(const ProcessWait* functions);
 
 void SetHardwareId(const std::wstring& hwid);
 

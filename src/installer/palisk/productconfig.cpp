@@ -11,6 +11,7 @@
 #include "gui/message_box.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
+#include "installer/palisk/kit_file_name.h"
 #include "installer/palisk/xml_document.h"
 #include "logging/binary_logger.h"
 #include "logging/log_binding.h"
@@ -413,7 +414,7 @@ int32_t CProductConfig::LoadKitData(const std::wstring& dataXml) {
           for (wchar_t& c : name) {
             if (c == L'/') c = L'\\';
           }
-          if (name.find(L"..") != std::wstring::npos) {
+          if (!palisk::IsSafeKitFileName(name)) {
             PALISK_LOG(kError, L"Invalid name found for file read from data.xml: \"%s\".", name.c_str());
             return palisk::run_result::kKitDataUnreadable;
           }
