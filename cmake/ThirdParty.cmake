@@ -15,11 +15,15 @@ target_include_directories(nlohmann_json_staged SYSTEM INTERFACE "${_tp}/include
 add_library(fmt_static STATIC EXCLUDE_FROM_ALL
   "${_tp}/fmtlib/src/format.cc" "${_tp}/fmtlib/src/os.cc")
 target_include_directories(fmt_static SYSTEM PUBLIC "${_tp}/include")
+# No std::locale behind the thousands separator: our formats never ask for the locale ("{:L}"),
+# and the locale machinery would be the largest part of the library in every module using it.
+target_compile_definitions(fmt_static PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','")
 
 add_library(tinyxml STATIC EXCLUDE_FROM_ALL
   "${_tp}/tinyxml/tinyxml.cpp" "${_tp}/tinyxml/tinyxmlparser.cpp"
   "${_tp}/tinyxml/tinyxmlerror.cpp" "${_tp}/tinyxml/tinystr.cpp")
-target_compile_definitions(tinyxml PUBLIC TIXML_USE_STL)
+# Without TIXML_USE_STL: Glossel reads through the char* interface, and the STL form's stream
+# operators would pull iostreams (and their locale set-up) into Glossel.dll.
 target_include_directories(tinyxml SYSTEM PUBLIC "${_tp}/tinyxml")
 
 add_library(duktape STATIC EXCLUDE_FROM_ALL "${_tp}/duktape/src/duktape.c")

@@ -20,6 +20,13 @@ function(palisk_generate_version_header)
                  "${CMAKE_BINARY_DIR}/generated/version/palisk_version.h")
 endfunction()
 
+# palisk_shipped_module(<target> "<file description>"): what every module that ships carries:
+# its VS_VERSION_INFO and our small std::terminate handler (src/framework/terminate_handler.cpp).
+function(palisk_shipped_module target description)
+  target_sources(${target} PRIVATE "${CMAKE_SOURCE_DIR}/src/framework/terminate_handler.cpp")
+  palisk_version_resource(${target} "${description}")
+endfunction()
+
 # palisk_version_resource(<target> "<file description>"): the module's VS_VERSION_INFO.
 function(palisk_version_resource target description)
   get_target_property(_type ${target} TYPE)
