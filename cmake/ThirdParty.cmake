@@ -10,6 +10,10 @@ endforeach()
 
 add_library(nlohmann_json_staged INTERFACE)
 target_include_directories(nlohmann_json_staged SYSTEM INTERFACE "${_tp}/include")
+# We parse without exceptions (a malformed document gives a discarded value) and catch none, so
+# a throw could only end the process: JSON_NOEXCEPTION aborts there directly and leaves the
+# library's exception classes, with their message building, out of the binary.
+target_compile_definitions(nlohmann_json_staged INTERFACE JSON_NOEXCEPTION)
 
 # {fmt} compiled once from its own sources (header-only costs seconds per translation unit).
 add_library(fmt_static STATIC EXCLUDE_FROM_ALL
@@ -17,7 +21,7 @@ add_library(fmt_static STATIC EXCLUDE_FROM_ALL
 target_include_directories(fmt_static SYSTEM PUBLIC "${_tp}/include")
 # No std::locale behind the thousands separator: our formats never ask for the locale ("{:L}"),
 # and the locale machinery would be the largest part of the library in every module using it.
-target_compile_definitions(fmt_static PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','")
+target_compile_definitions(fmt_static PRIVATE "FMT_STATIC_THOUSANDS_SEPARATOR=','")
 
 add_library(tinyxml STATIC EXCLUDE_FROM_ALL
   "${_tp}/tinyxml/tinyxml.cpp" "${_tp}/tinyxml/tinyxmlparser.cpp"

@@ -12,13 +12,16 @@ function(palisk_read_version out_var)
   set(${out_var} "${_version}" PARENT_SCOPE)
 endfunction()
 
-# After project(): the header every module's resource (and any code) includes.
-function(palisk_generate_version_header)
+# After project(): PALISK_VERSION, PALISK_VERSION_COMMA and the header for code that names the
+# version (a target that includes it links palisk_version).
+macro(palisk_generate_version_header)
   set(PALISK_VERSION "${PROJECT_VERSION}")
   string(REPLACE "." "," PALISK_VERSION_COMMA "${PROJECT_VERSION}")
   configure_file("${CMAKE_SOURCE_DIR}/cmake/version/palisk_version.h.in"
                  "${CMAKE_BINARY_DIR}/generated/version/palisk_version.h")
-endfunction()
+  add_library(palisk_version INTERFACE)
+  target_include_directories(palisk_version INTERFACE "${CMAKE_BINARY_DIR}/generated/version")
+endmacro()
 
 # palisk_shipped_module(<target> "<file description>"): what every module that ships carries:
 # its VS_VERSION_INFO and our small std::terminate handler (src/framework/terminate_handler.cpp).
