@@ -20,7 +20,8 @@ demo:
 
 clean:
 	scripts/stop-wine.sh
-	# The build trees go; each flavour's Wine prefix and test PKI stay.
+	# The build trees go (release trees too); each flavour's Wine prefix and test PKI stay.
+	rm -rf build/i686-release build/x64-release
 	for tree in build/i686 build/x64; do \
 	  [ -d $$tree ] && find $$tree -mindepth 1 -maxdepth 1 ! -name wineprefix ! -name pki -exec rm -rf {} +; \
 	done; true

@@ -8,14 +8,13 @@
 #include <winternl.h>
 
 #include <cwctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <vector>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 #include "framework/utf8.h"
@@ -223,9 +222,8 @@ bool IsTrustedPath(const std::wstring& path, const TrustedFolders& folders) {
 
 std::set<std::wstring> ReadBlacklistJson(const std::wstring& path) {
   std::set<std::wstring> blacklist;
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) return blacklist;
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  if (!ov::ReadWholeFile(path, text)) return blacklist;
   // Without exceptions: a malformed file gives a discarded value, not a throw.
   const nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
   if (root.is_discarded() || !root.is_object()) return blacklist;

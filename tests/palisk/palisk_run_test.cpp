@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "palisk_version.h"
 #include "support/kit_server.h"
 #include "support/palisk_run.h"
 #include "support/test_support.h"
@@ -84,7 +85,7 @@ TEST(PaliskRun, LogStartsWithTheVersionAndEndsWithTheExitCode) {
   ASSERT_GE(run.log.size(), 4u);
   EXPECT_EQ("thread-start", run.log[0].kind);
   EXPECT_EQ("Palisk main thread", run.log[0].fields[1].text);
-  EXPECT_EQ("KitVersion: [1.0.0.0]", run.Messages().at(0));
+  EXPECT_EQ("KitVersion: [" PALISK_VERSION_TEXT "]", run.Messages().at(0));
   EXPECT_EQ("palisk.cpp", run.log[1].Source());
   bool exitRecorded = false;
   for (const binlog::Record& record : run.log) {

@@ -82,7 +82,9 @@ class RunResult:
 
 
 class Scenario:
-    def __init__(self, name):
+    def __init__(self, name, dist=DIST):
+        """`dist`: the installation folder whose copy runs (the test build's, or a release)."""
+        self.source_dist = dist
         self.name = "%s-%d-%d" % (name, os.getpid(), next(_counter))
         self.folder = os.path.join(PREFIX, "drive_c", "scenarios", self.name)
         self.dist = os.path.join(self.folder, "dist")
@@ -95,7 +97,7 @@ class Scenario:
     def __enter__(self):
         if os.path.exists(self.folder):
             shutil.rmtree(self.folder)
-        shutil.copytree(DIST, self.dist)
+        shutil.copytree(self.source_dist, self.dist)
         for folder in (self.temp, self.kit, self.records):
             os.makedirs(folder)
         return self
