@@ -100,6 +100,14 @@ class CHypraWrapper {
     std::string body;
   };
 
+  // Takes a response body in pieces, in place of a local file. It is started afresh before
+  // every attempt; a piece it refuses fails the transfer at once.
+  class IBodySink {
+   public:
+    virtual bool Restart() = 0;
+    virtual bool Write(const void* data, size_t size) = 0;
+  };
+
   // Alive during one SendRequest: what the listener callbacks need.
   struct RequestContext {
     DownloadStatus::IManager* listener = nullptr;
@@ -117,6 +125,8 @@ class CHypraWrapper {
   // 0; 1627 when the URL cannot be split; otherwise the code of the last failed attempt.
   uint32_t SendRequest(const wchar_t* url, const wchar_t* localFile, DownloadStatus::IManager* listener,
                        const wchar_t* body);
+  // The same with the body going to `sink`: Hypra hands it over through its write callback.
+  uint32_t SendRequest(const wchar_t* url, IBodySink* sink, DownloadStatus::IManager* listener, const wchar_t* body);
 
   int32_t ProxyMode() const { return m_proxyMode; }
   uint32_t LoadResult() const { return m_loadResult; }
@@ -170,8 +180,10 @@ class CHypraWrapper {
   void Unlock();
   uint32_t LoadHypra();
   void Reset();
-  void SetUpRequest(bool https, const std::wstring& localFile, const std::string& server, const std::string& path,
-                    RequestContext* context);
+  uint32_t Send(const wchar_t* url, const wchar_t* localFile, IBodySink* sink, DownloadStatus::IManager* listener,
+                const wchar_t* body);
+  void SetUpRequest(bool https, const std::wstring& localFile, IBodySink* sink, const std::string& server,
+                    const std::string& path, RequestContext* context);
   void ApplyProxy(const palisk::ProxyRecord& proxy);
   uint32_t Run();
   // How a refused option's value is written in its log line.
@@ -182,6 +194,7 @@ class CHypraWrapper {
   // frames (on x64 it would, leaving the library mid-transfer): one escaping a callback, such
   // as the lock's re-entry error, ends the process instead.
   static size_t WriteToResult(const void* data, size_t size, size_t count, void* context) noexcept;
+  static size_t WriteToSink(const void* data, size_t size, size_t count, void* context) noexcept;
   static void ParseStatusLine(const char* name, const char* value, void* context) noexcept;
   static void WatchContentLength(const char* name, const char* value, void* context) noexcept;
   static void ForwardProgress(uint32_t bytes, void* context) noexcept;
@@ -282,11 +295,13 @@ inline void CHypraWrapper::Reset() {
   m_options.formFields.clear();
 }
 
-inline void CHypraWrapper::SetUpRequest(bool https, const std::wstring& localFile, const std::string& server,
-                                        const std::string& path, RequestContext* context) {
+inline void CHypraWrapper::SetUpRequest(bool https, const std::wstring& localFile, IBodySink* sink,
+                                        const std::string& server, const std::string& path, RequestContext* context) {
   Guard guard(*this);
   m_options.useHttps = https ? 1 : 0;
   m_options.localFile = localFile;
+  m_options.write = sink != nullptr ? &WriteToSink : nullptr;
+  m_options.writeContext = sink;
   m_options.server = server;
   m_options.path = path;
   m_options.method = "GET";
@@ -413,6 +428,16 @@ inline uint32_t CHypraWrapper::Run() {
 
 inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* localFile,
                                            DownloadStatus::IManager* listener, const wchar_t* body) {
+  return Send(url, localFile, nullptr, listener, body);
+}
+
+inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, IBodySink* sink, DownloadStatus::IManager* listener,
+                                           const wchar_t* body) {
+  return Send(url, nullptr, sink, listener, body);
+}
+
+inline uint32_t CHypraWrapper::Send(const wchar_t* url, const wchar_t* localFile, IBodySink* sink,
+                                    DownloadStatus::IManager* listener, const wchar_t* body) {
   std::wstring scheme, host, path;
   uint32_t port = 0;
   if (url == nullptr || !SplitUrl(url, scheme, host, port, path)) return palisk::run_result::kFunctionFailed;
@@ -428,7 +453,7 @@ inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* lo
   context.listener = listener;
   context.localFile = file;
   Reset();
-  SetUpRequest(https, file, server, requestPath, &context);
+  SetUpRequest(https, file, sink, server, requestPath, &context);
 
   int n = kConfigured;
   if (m_proxyMode == kDiscovered) n = kDiscovered;
@@ -449,7 +474,7 @@ inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* lo
       if (directDone || secondPass) return code;
       if (m_proxyMode != kDirect) {
         Reset();
-        SetUpRequest(https, file, server, requestPath, &context);
+        SetUpRequest(https, file, sink, server, requestPath, &context);
       }
     }
     if (!text.empty()) {
@@ -457,6 +482,7 @@ inline uint32_t CHypraWrapper::SendRequest(const wchar_t* url, const wchar_t* lo
       m_options.method = "POST";
       m_options.formFields.assign(1, std::make_pair(std::string("json"), PercentEncode(text)));
     }
+    if (sink != nullptr && !sink->Restart()) return GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
     code = Run();
     if (code == 0) {
       if (m_proxyMode == kUndetermined) {
@@ -478,6 +504,11 @@ inline size_t CHypraWrapper::WriteToResult(const void* data, size_t size, size_t
   if (data == nullptr || context == nullptr) return 0;
   static_cast<RequestResult*>(context)->body.append(static_cast<const char*>(data), size * count);
   return count;
+}
+
+inline size_t CHypraWrapper::WriteToSink(const void* data, size_t size, size_t count, void* context) noexcept {
+  if (data == nullptr || context == nullptr) return 0;
+  return static_cast<IBodySink*>(context)->Write(data, size * count) ? count : 0;
 }
 
 inline void CHypraWrapper::ParseStatusLine(const char* name, const char* value, void* context) noexcept {

@@ -1,7 +1,8 @@
 // A stand-in for a kit's installer. It records how it was started and exits with the code the
 // test chose. Settings come from "test_installer.ini" beside it ([installer] record=, exit=,
-// exit740once=), else from the environment (PALISK_TEST_INSTALLER_RECORD, _EXIT, _740_ONCE).
+// exit740once=, show=), else from the environment (PALISK_TEST_INSTALLER_RECORD, _EXIT, _740_ONCE).
 //   record:      a file that gets one JSON line per start (command line, folder, parent)
+//   show:        a file beside the installer whose text the record carries as "shown"
 //   exit:        the exit code (decimal, may be negative)
 //   exit740once: a marker file; while it does not exist, create it and exit 740
 #include <windows.h>
@@ -106,10 +107,23 @@ int wmain() {
       FindClose(find);
     }
     siblings += "]";
+    // The bytes a kit file holds as the installer reads it.
+    std::string shown;
+    const std::wstring show = Setting(ini, L"show", L"PALISK_TEST_INSTALLER_SHOW");
+    HANDLE shownFile = show.empty() ? INVALID_HANDLE_VALUE
+                                    : CreateFileW((folderOfSelf + L"\\" + show).c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (shownFile != INVALID_HANDLE_VALUE) {
+      char buffer[4096];
+      DWORD read = 0;
+      if (ReadFile(shownFile, buffer, sizeof buffer, &read, nullptr)) shown.assign(buffer, read);
+      CloseHandle(shownFile);
+    }
     const std::string line = "{\"commandLine\": " + Json(GetCommandLineW()) + ", \"folder\": " + Json(folder) +
                              ", \"exe\": " + Json(self) + ", \"parentPid\": " + std::to_string(parent) +
                              ", \"parentPath\": " + Json(ProcessPath(parent)) +
-                             ", \"exitCode\": " + std::to_string(exitCode) + ", \"siblings\": " + siblings + "}\n";
+                             ", \"exitCode\": " + std::to_string(exitCode) + ", \"siblings\": " + siblings +
+                             ", \"shown\": " + Json(std::wstring(shown.begin(), shown.end())) + "}\n";
     HANDLE file = CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {

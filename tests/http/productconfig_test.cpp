@@ -90,6 +90,26 @@ TEST_F(Kit, GoodKitThirtyTwoBit) {
   EXPECT_EQ(0, g_waits);
 }
 
+// Every file that passed verification stays held while the downloader lives: nobody can write,
+// rename or delete it; the run's end lets go of it.
+TEST_F(Kit, VerifiedFilesStayHeldWhileTheDownloaderLives) {
+  {
+    CProductConfig config;
+    ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("basic"))));
+    ASSERT_EQ(0, config.DownloadFiles());
+    EXPECT_NE(nullptr, config.Downloader().HeldFileAt(Work(L"x86\\Installer.exe")));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(Work(L"x86\\readme.txt").c_str(), GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(MoveFileW(Work(L"x86\\Installer.exe").c_str(), Work(L"x86\\moved.exe").c_str()));
+    EXPECT_FALSE(DeleteFileW(Work(L"kit.cat").c_str()));
+    EXPECT_FALSE(DeleteFileW(Work(L"data.xml").c_str()));
+  }
+  EXPECT_TRUE(DeleteFileW(Work(L"x86\\readme.txt").c_str()));
+  EXPECT_TRUE(DeleteFileW(Work(L"kit.cat").c_str()));
+}
+
 TEST_F(Kit, GoodKitSixtyFourBitUsesTheX64Folders) {
   CProductConfig config;
   ASSERT_EQ(0, SetData(config, Config(server_.KitUrl("basic")), CProductConfig::kArch64));
@@ -361,6 +381,41 @@ TEST_F(Downloads, UrlWithoutSchemeTriesHttpThenHttps) {
   const nlohmann::json requests = server_.Requests("/v/" + tag + "/");
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ("https", requests[0]["server"]);
+}
+
+// A body longer than its declared size fails as soon as the excess arrives; nothing of it is
+// left on disk. A body of exactly that size is fine.
+TEST_F(Downloads, BodyLongerThanItsDeclaredSizeFailsAndLeavesNothing) {
+  const std::string tag = Tag("oversize");
+  const std::wstring big = server_.Url("http", L"/v/" + testing_support::Utf8ToWide(tag) + L"/big.bin");
+  CFileDownloader downloader;
+  downloader.SetBasePath(Work(L"").c_str());
+  ASSERT_EQ(0, downloader.AddFile(big.c_str(), Work(L"big.bin").c_str(), L"", 1000, false));
+  EXPECT_EQ(ERROR_FILE_TOO_LARGE, downloader.DownloadFiles(1, 0));
+  EXPECT_FALSE(FileExists(Work(L"big.bin")));
+
+  const std::string dataXml = testing_support::PlainRequest(
+      L"GET", server_.Port("http"), (L"/v/" + testing_support::Utf8ToWide(tag) + L"/basic/kits/1.0.0/win32/data.xml").c_str(),
+      "");
+  ASSERT_FALSE(dataXml.empty());
+  ASSERT_EQ(0, downloader.AddFile(DataXmlUrl(tag).c_str(), Work(L"data.xml").c_str(), L"",
+                                  static_cast<uint32_t>(dataXml.size()), false));
+  EXPECT_EQ(0, downloader.DownloadFiles(1, 0));
+  EXPECT_TRUE(FileExists(Work(L"data.xml")));
+}
+
+// Without a declared size a download may not bring the drive's free space under the margin.
+TEST_F(Downloads, BodyThatWouldEatIntoTheFreeSpaceMarginFailsAndLeavesNothing) {
+  ULARGE_INTEGER available = {}, total = {}, free = {};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(folder_.Path().c_str(), &available, &total, &free));
+  const std::wstring big = server_.Url("http", L"/v/" + testing_support::Utf8ToWide(Tag("margin")) + L"/big.bin");
+  CFileDownloader downloader;
+  downloader.SetFreeSpaceMargin(available.QuadPart + (1ull << 30));
+  EXPECT_EQ(ERROR_DISK_FULL, downloader.downloadSinglefile(big.c_str(), Work(L"big.bin").c_str(), 0, L""));
+  EXPECT_FALSE(FileExists(Work(L"big.bin")));
+  downloader.SetFreeSpaceMargin(1ull << 20);
+  EXPECT_EQ(0, downloader.downloadSinglefile(big.c_str(), Work(L"big.bin").c_str(), 0, L""));
+  EXPECT_EQ(1u << 20, testing_support::ReadBinaryFile(Work(L"big.bin")).size());
 }
 
 TEST_F(Downloads, ReplaceFileLeavesNoAsideCopy) {

@@ -90,6 +90,38 @@ TEST_F(Wrapper, LocalFileReplacesTheWriteCallback) {
   EXPECT_EQ(std::vector<std::string>{"1"}, Values(journal, 909));
 }
 
+// A body sink stands in for the local file: Hypra gets the write callback, and the sink starts
+// afresh before each attempt, so a failed attempt leaves nothing of its body behind.
+TEST_F(Wrapper, BodySinkTakesTheBodyAndRestartsForEveryAttempt) {
+  struct Sink : CHypraWrapper::IBodySink {
+    bool Restart() override {
+      ++restarts;
+      body.clear();
+      return true;
+    }
+    bool Write(const void* data, size_t size) override {
+      body.append(static_cast<const char*>(data), size);
+      return true;
+    }
+    int restarts = 0;
+    std::string body;
+  } sink;
+  wrapper_.SetConfiguredProxy(Proxy(L"proxy.test", 3128));
+  const int results[] = {12029, 0};
+  recorder_.script(results, 2);
+  EXPECT_EQ(0u, wrapper_.SendRequest(L"http://h/x", &sink, nullptr, L""));
+  const std::string journal = recorder_.journal();
+  EXPECT_TRUE(Values(journal, 903).empty());
+  EXPECT_EQ(2u, Values(journal, 923).size());
+  EXPECT_EQ(2, sink.restarts);
+  EXPECT_EQ("body", sink.body);
+
+  recorder_.clear();
+  EXPECT_EQ(0u, wrapper_.SendRequest(L"http://h/y", L"", nullptr, L""));
+  EXPECT_EQ(std::vector<std::string>{"ptr"}, Values(recorder_.journal(), 924)) << "the sink is not kept";
+  EXPECT_EQ("body", sink.body);
+}
+
 // The form-field record (size, name pointer, value pointer) takes 12 bytes in the i686 product
 // and 24 in the x64 build; the recorder journals the size it was given.
 #ifdef _WIN64

@@ -25,6 +25,7 @@ KITS = {
     "catalog-altered": {"breaks": ["catalog-altered"]},
     "sha1-member": {"breaks": ["sha1-member:readme.txt"]},
     "wrong-digest": {"breaks": ["wrong-digest:readme.txt"]},
+    "unsigned-installer": {"breaks": ["unsigned-pe:Installer.exe"]},
     "o-different": {"catalog": "o-different"},
     "cn-different": {"catalog": "cn-different"},
     "expired": {"catalog": "expired"},
@@ -59,6 +60,14 @@ def main(out):
             data = open(os.path.join(folder, *member.split("/")), "rb").read()
             members["x86\\" + member.replace("/", "\\")] = authenticode.file_digest(data).hex()
         description[name] = {"folder": folder, "members": members}
+    # An unsigned image whose size is no multiple of 8: hashed as if padded with zeros.
+    unsigned = os.path.join(out, "unsigned", "Installer.exe")
+    os.makedirs(os.path.dirname(unsigned))
+    with open(os.path.join(source, "Installer.exe"), "rb") as f:
+        data = f.read() + b"\0\0\0"
+    with open(unsigned, "wb") as f:
+        f.write(data)
+    description["unsigned-pe"] = {"digest": authenticode.file_digest(data).hex()}
     shutil.rmtree(source)
     with open(os.path.join(out, "kits.json"), "w") as f:
         json.dump(description, f, indent=2)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -134,7 +135,54 @@ TEST(FileVerifier, FileNotInTheCatalogOrMissing) {
   ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
   ASSERT_TRUE(WriteTextFile(kit.Path(L"x86\\extra.txt"), "not in the catalog"));
   EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\extra.txt")));
-  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\never-downloaded.txt"))) << "a file not on disk passes";
+  ASSERT_TRUE(DeleteFileW(kit.Path(L"x86\\readme.txt").c_str()));
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt"))) << "a listed file that is not there";
+}
+
+// Where the system has no SHA-256 catalog functions (Windows 7 without its update), the
+// program's own catalog reading and hashing judge the kit: nothing is waved through.
+CatalogApi NoCatalogApi() { return CatalogApi(); }
+
+TEST(FileVerifier, WithoutTheCatalogApiTheProgramsOwnVerificationDecides) {
+  StagedKit kit("good");
+  CFileVerifier verifier(&NoCatalogApi);
+  EXPECT_FALSE(verifier.CatalogSupported());
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt"))) << "before the catalog";
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\Installer.exe")));
+  EXPECT_TRUE(verifier.ValidateFile(kit.Path(L"x86\\sub\\Data.Bin")));
+  FlipByte(kit.Path(L"x86\\readme.txt"), 3);
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\readme.txt"))) << "altered";
+  ASSERT_TRUE(WriteTextFile(kit.Path(L"x86\\extra.txt"), "not in the catalog"));
+  EXPECT_FALSE(verifier.ValidateFile(kit.Path(L"x86\\extra.txt"))) << "unlisted";
+  StagedKit altered("catalog-altered");
+  CFileVerifier another(&NoCatalogApi);
+  EXPECT_FALSE(another.ValidateFile(altered.Path(L"kit.cat")));
+}
+
+// A held file cannot be written, renamed or deleted, by this process or any other.
+TEST(FileVerifier, HeldFileDeniesWritersRenamesAndDeletes) {
+  StagedKit kit("good");
+  const std::wstring path = kit.Path(L"x86\\readme.txt");
+  {
+    palisk::HeldFile held;
+    ASSERT_EQ(0u, held.Open(path));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".moved").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    CFileVerifier verifier;
+    ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+    EXPECT_TRUE(verifier.ValidateFile(held)) << "readers may still share it";
+    char bytes[64];
+    uint32_t read = 0;
+    ASSERT_TRUE(held.ReadAt(7, bytes, sizeof bytes, read));
+    EXPECT_EQ("Endpoint Security\r\n", std::string(bytes, read));
+  }
+  EXPECT_TRUE(DeleteFileW(path.c_str())) << "let go with its holder";
 }
 
 TEST(FileVerifier, DescriptorsAreExemptInTheDescriptorFolderOnly) {
@@ -238,6 +286,94 @@ TEST(FileVerifier, DigestsAreTheCatalogsDigests) {
   ASSERT_EQ(0u, verifier.CalcFileHash(kit.Path(L"x86\\readme.txt"), hex));
   EXPECT_EQ(Utf8ToWide(kits["good"]["members"]["x86\\readme.txt"].get<std::string>()), hex);
   EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_NOT_FOUND), verifier.CalcFileHash(kit.Path(L"absent"), hex));
+}
+
+// The hash fallback skips a certificate table only where a signed image keeps it: at its end,
+// 8-byte aligned, after the last section's raw data.
+class ImageHash : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::ifstream in(testing_support::WideToUtf8(BuildFolder() + L"\\testdata\\kits\\kits.json"));
+    kits_ = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_FALSE(kits_.is_discarded());
+    unsigned_ = testing_support::ReadBinaryFile(BuildFolder() + L"\\testdata\\kits\\unsigned\\Installer.exe");
+    signed_ = testing_support::ReadBinaryFile(kit_.Path(L"x86\\Installer.exe"));
+    ASSERT_FALSE(unsigned_.empty());
+    ASSERT_FALSE(signed_.empty());
+  }
+  // The digest of `image`, or its error (0 and the hex on success).
+  uint32_t Hash(const std::string& image, std::wstring& hex) {
+    const std::wstring path = folder_.Make(L"image" + std::to_wstring(++count_) + L".exe");
+    std::ofstream(testing_support::WideToUtf8(path), std::ios::binary).write(image.data(), image.size());
+    return verifier_.CalcFileHash(path, hex);
+  }
+  static size_t CertificateEntry(const std::string& image) {
+    uint32_t pe = 0;
+    std::memcpy(&pe, &image[0x3C], 4);
+    const uint16_t magic = static_cast<uint16_t>(static_cast<uint8_t>(image[pe + 24]) | image[pe + 25] << 8);
+    return pe + 24 + (magic == 0x10B ? 96 : 112) + 4 * 8;
+  }
+  static std::string Declare(std::string image, uint32_t offset, uint32_t size) {
+    const size_t entry = CertificateEntry(image);
+    std::memcpy(&image[entry], &offset, 4);
+    std::memcpy(&image[entry + 4], &size, 4);
+    return image;
+  }
+
+  nlohmann::json kits_;
+  StagedKit kit_{"good"};
+  ScopedTempFolder folder_;
+  CFileVerifier verifier_;
+  std::string unsigned_, signed_;
+  int count_ = 0;
+};
+
+TEST_F(ImageHash, GenuineImagesHashAsTheKitToolHashesThem) {
+  std::wstring hex;
+  ASSERT_EQ(0u, Hash(signed_, hex));
+  EXPECT_EQ(Utf8ToWide(kits_["good"]["members"]["x86\\Installer.exe"].get<std::string>()), hex);
+  ASSERT_EQ(0u, Hash(unsigned_, hex));
+  EXPECT_EQ(Utf8ToWide(kits_["unsigned-pe"]["digest"].get<std::string>()), hex) << "padded to a multiple of 8";
+}
+
+TEST_F(ImageHash, TableDeclaredAnywhereButAtTheEndIsRefused) {
+  // A block inserted inside the image and declared its table.
+  const std::string original = unsigned_.substr(0, unsigned_.size() / 8 * 8);
+  const uint32_t middle = static_cast<uint32_t>(original.size() / 2 / 8 * 8);
+  const std::string block(64, '\xCC');
+  const std::string inserted = Declare(original.substr(0, middle) + block + original.substr(middle), middle, 64);
+  std::wstring hex;
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT), Hash(inserted, hex));
+  EXPECT_TRUE(hex.empty());
+
+  // At the end but not 8-byte aligned; and at 8-byte alignment but not ending the file.
+  const std::string unaligned = Declare(original + "abc" + block, static_cast<uint32_t>(original.size() + 3), 64);
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT), Hash(unaligned, hex));
+  const std::string trailing = Declare(original + block + "tail", static_cast<uint32_t>(original.size()), 64);
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT), Hash(trailing, hex));
+  // A signed image with bytes after its table.
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT), Hash(signed_ + std::string(8, '\0'), hex));
+}
+
+// The attack itself: a kit whose installer is an unsigned image; the same image with a block
+// inserted and declared its certificate table (and the zeros its digest is padded with added)
+// would have the catalog's digest if the table were skipped wherever it is declared.
+TEST_F(ImageHash, InsertedBlockCannotRideOnTheCatalogsDigest) {
+  StagedKit kit("unsigned-installer");
+  ASSERT_TRUE(kit.Ok());
+  const std::wstring path = kit.Path(L"x86\\Installer.exe");
+  const std::string original = testing_support::ReadBinaryFile(path);
+  CFileVerifier verifier;
+  ASSERT_TRUE(verifier.ValidateFile(kit.Path(L"kit.cat")));
+  ASSERT_TRUE(verifier.ValidateFile(path)) << "the genuine unsigned image";
+  const uint32_t middle = static_cast<uint32_t>(original.size() / 2 / 8 * 8);
+  const std::string inserted =
+      Declare(original.substr(0, middle) + std::string(64, '\xCC') + original.substr(middle) +
+                  std::string((8 - original.size() % 8) % 8, '\0'),
+              middle, 64);
+  std::ofstream(testing_support::WideToUtf8(path), std::ios::binary | std::ios::trunc)
+      .write(inserted.data(), inserted.size());
+  EXPECT_FALSE(verifier.ValidateFile(path));
 }
 
 TEST(PublisherCheck, SignedInstallerIsTrustedAndAChangedOneIsNot) {

@@ -49,6 +49,12 @@ def wine(*args, timeout=300):
                           timeout=timeout)
 
 
+def wine_background(*args):
+    """Starts a Windows program in the test prefix without waiting; returns the Popen."""
+    return subprocess.Popen([WINE_RUN, "--flavour=" + FLAVOUR, *args], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
 def default_product():
     return {
         "manufacturer": "Orvane",
@@ -121,18 +127,21 @@ class Scenario:
         return codec.encode_url(url or self.base_url())
 
     # -- kits -------------------------------------------------------------------------------
-    def installer_ini(self, exit_code=0, exit_740_once=False):
+    def installer_ini(self, exit_code=0, exit_740_once=False, show=None):
         lines = ["[installer]", "record=" + windows_path(os.path.join(self.records, "installer.jsonl")),
                  "exit=%d" % exit_code]
+        if show:
+            lines.append("show=" + show)
         if exit_740_once:
             lines.append("exit740once=" + windows_path(os.path.join(self.records, "740.marker")))
         return "\r\n".join(lines) + "\r\n"
 
     def build_kit(self, product=None, files=None, architectures=("win32", "x64"), breaks=(),
                   cert="publisher", catalog_cert=None, installer_exit=0, installer_740_once=False,
-                  installer=True, config=None, latest_text=None):
+                  installer=True, config=None, latest_text=None, installer_show=None):
         """Builds the kit into the served tree. `files` maps kit names to bytes; the test
-        installer (as Installer.exe, with its settings) is added unless `installer` is False."""
+        installer (as Installer.exe, with its settings) is added unless `installer` is False;
+        it records the text of the kit file `installer_show` as it reads it."""
         if self.servers is None:
             self.serve()
         product = product or default_product()
@@ -149,7 +158,8 @@ class Scenario:
             if installer:
                 with open(os.path.join(TEST_BIN, "test_installer.exe"), "rb") as f:
                     content.setdefault("Installer.exe", f.read())
-                content.setdefault("test_installer.ini", self.installer_ini(installer_exit, installer_740_once).encode())
+                content.setdefault("test_installer.ini", self.installer_ini(installer_exit, installer_740_once,
+                                                                               installer_show).encode())
             for name, data in content.items():
                 path = os.path.join(source, *name.split("/"))
                 os.makedirs(os.path.dirname(path), exist_ok=True)

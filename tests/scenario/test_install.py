@@ -1,13 +1,14 @@
 """The whole road of a run under Wine: an agent starts palisk with "/ovparams", the kit is
 downloaded and verified, the installer double runs with the right parameters, and its exit code
 comes back as the process exit code, the registry value and the result file."""
+import json
 import os
 import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scenario import Scenario, wine  # noqa: E402
+from scenario import TEST_BIN, Scenario, wine, wine_background, windows_path  # noqa: E402
 from test_downloads import reports  # noqa: E402
 
 RESULT_KEY = "HKU\\.DEFAULT\\Software\\Vudidavi"
@@ -57,6 +58,33 @@ class Install(unittest.TestCase):
             r = s.run(agent_args="/ovparams silent taskId=T-5 sourceUrlEnc=" + s.encoded_url())
             self.assertEqual(7, r.exit_code, r.messages())
             self.assertEqual(1, len(r.installer_runs))
+
+    def test_verified_files_cannot_be_changed_before_the_installer_runs(self):
+        # Another process goes after payload.txt from the moment zz_last.bin (downloaded after
+        # it, and held back by the server) appears until the installer has run: the verified
+        # file can be neither written, renamed nor deleted, and the installer reads its bytes.
+        with Scenario("held") as s:
+            s.serve(rules=[{"path": "zz_last.bin", "delay": 1.5}])
+            s.build_kit(files={"payload.txt": b"verified bytes\r\n", "zz_last.bin": b"last"},
+                        installer_show="payload.txt")
+            report = os.path.join(s.records, "tamperer.json")
+            tamperer = wine_background(windows_path(os.path.join(TEST_BIN, "test_tamperer.exe")),
+                                       "--temp", windows_path(s.temp), "--target", "payload.txt",
+                                       "--after", "zz_last.bin", "--until",
+                                       windows_path(os.path.join(s.records, "installer.jsonl")),
+                                       "--report", windows_path(report))
+            r = s.run(agent_args="/ovparams silent taskId=T-7 sourceUrlEnc=" + s.encoded_url())
+            tamperer.wait(timeout=120)
+            self.assertEqual(0, r.exit_code, r.messages())
+            with open(report) as f:
+                attacks = json.load(f)
+            self.assertTrue(attacks["found"] and attacks["rounds"] > 0, attacks)
+            sharing_violation = [32]
+            for attack in ("write", "rename", "delete"):
+                self.assertEqual({"ok": 0, "errors": sharing_violation}, attacks[attack], attack)
+            self.assertEqual(1, len(r.installer_runs))
+            self.assertEqual("verified bytes\r\n", r.installer_runs[0]["shown"])
+            self.assertEqual([], r.temp_left, "the held files are let go before the working folder goes")
 
     def test_run_params_replace_silent_and_task_id(self):
         with Scenario("runparams") as s:

@@ -147,8 +147,10 @@ def build_architecture(source, target, client_folder, product, options, breaks):
             entry.pop("size", None)
         entries.append(entry)
         if ("tamper-file:" + name) in breaks:
-            with open(destination, "ab") as f:
-                f.write(b"tampered")
+            # The same size with other bytes at the end: only the catalog can tell.
+            with open(destination, "r+b") as f:
+                f.seek(max(0, len(data) - 8))
+                f.write(b"tampered"[:len(data)])
     if "dotdot-name" in breaks:
         entries.append({"name": "sub/../../evil.txt", "size": 1})
 

@@ -3,9 +3,10 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <cstring>
 
-#include "framework/scoped_handle.h"
+#include "installer/palisk/held_file.h"
 
 namespace palisk {
 namespace {
@@ -48,41 +49,73 @@ uint32_t ReadU32(const std::vector<uint8_t>& data, size_t at) {
   return value;
 }
 
-// Offsets of the PE fields the image hash skips, from the start of the file (`head`) and its
-// size; false when the file is not a PE image.
-bool PeLayout(const std::vector<uint8_t>& head, uint64_t size, size_t& checksum, size_t& certificateEntry,
-              uint32_t& tableOffset, uint32_t& tableSize) {
+uint16_t ReadU16(const std::vector<uint8_t>& data, size_t at) {
+  return static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+}
+
+// Where the fields that the image hash treats specially lie.
+struct ImageLayout {
+  size_t checksum = 0;          // the optional header's checksum (4 bytes, skipped)
+  size_t certificateEntry = 0;  // the certificate-table directory entry (8 bytes, skipped)
+  uint32_t tableOffset = 0;
+  uint32_t tableSize = 0;
+  bool sectionsKnown = false;   // the section table lies within the head
+  uint64_t contentEnd = 0;      // end of the headers and of the last section's raw data
+};
+
+// False when the file is not a PE image (it is then hashed as plain bytes).
+bool ReadImageLayout(const std::vector<uint8_t>& head, ImageLayout& layout) {
   if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
   const uint32_t pe = ReadU32(head, 0x3C);
   if (pe > head.size() || head.size() - pe < 24 + 2 || std::memcmp(&head[pe], "PE\0\0", 4) != 0) return false;
   const size_t optional = pe + 24;
-  const uint16_t magic = static_cast<uint16_t>(head[optional] | (head[optional + 1] << 8));
-  checksum = optional + 64;
-  certificateEntry = optional + (magic == 0x10B ? 96 : 112) + 4 * 8;
-  if (certificateEntry + 8 > head.size()) return false;
-  tableOffset = ReadU32(head, certificateEntry);
-  tableSize = ReadU32(head, certificateEntry + 4);
-  return tableOffset == 0 || (tableOffset >= certificateEntry + 8 && tableOffset <= size &&
-                              tableSize <= size - tableOffset);
-}
+  const uint16_t magic = ReadU16(head, optional);
+  layout.checksum = optional + 64;
+  layout.certificateEntry = optional + (magic == 0x10B ? 96 : 112) + 4 * 8;
+  if (layout.certificateEntry + 8 > head.size()) return false;
+  layout.tableOffset = ReadU32(head, layout.certificateEntry);
+  layout.tableSize = ReadU32(head, layout.certificateEntry + 4);
 
-// Feeds the bytes [from, to) of `file` to the hasher in pieces: a kit file of any size is
-// hashed without holding it in the (32-bit) address space.
-bool HashRange(HANDLE file, uint64_t from, uint64_t to, Hasher& hasher, std::vector<uint8_t>& buffer) {
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(from);
-  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return false;
-  for (uint64_t left = to - from; left > 0;) {
-    const DWORD chunk = static_cast<DWORD>(left < buffer.size() ? left : buffer.size());
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.data(), chunk, &read, nullptr) || read != chunk) return false;
-    if (!hasher.Add(buffer.data(), read)) return false;
-    left -= read;
+  const uint16_t sections = ReadU16(head, pe + 6);
+  const size_t sectionTable = optional + ReadU16(head, pe + 20);
+  layout.contentEnd = layout.certificateEntry + 8;
+  if (optional + 64 <= head.size()) layout.contentEnd = std::max<uint64_t>(layout.contentEnd, ReadU32(head, optional + 60));
+  layout.sectionsKnown = sectionTable + size_t{sections} * 40 <= head.size();
+  for (size_t i = 0; layout.sectionsKnown && i < sections; ++i) {
+    const size_t entry = sectionTable + i * 40;
+    const uint32_t rawSize = ReadU32(head, entry + 16);
+    const uint32_t rawOffset = ReadU32(head, entry + 20);
+    if (rawSize != 0) layout.contentEnd = std::max<uint64_t>(layout.contentEnd, uint64_t{rawOffset} + rawSize);
   }
   return true;
 }
 
 }  // namespace
+
+uint32_t PlanDigest(const std::vector<uint8_t>& head, uint64_t fileSize, DigestPlan& plan) {
+  plan = DigestPlan();
+  ImageLayout image;
+  if (!ReadImageLayout(head, image)) {
+    plan.ranges.push_back({0, fileSize});
+    return 0;
+  }
+  // Everything but the checksum, the certificate-table entry and the table itself.
+  plan.ranges.push_back({0, image.checksum});
+  plan.ranges.push_back({image.checksum + 4, image.certificateEntry});
+  if (image.tableOffset == 0 || image.tableSize == 0) {
+    plan.ranges.push_back({image.certificateEntry + 8, fileSize});
+    if (fileSize % 8 != 0) plan.zeroPadding = static_cast<uint32_t>(8 - fileSize % 8);
+    return 0;
+  }
+  const uint64_t tableEnd = uint64_t{image.tableOffset} + image.tableSize;
+  if (!image.sectionsKnown || image.tableOffset % 8 != 0 || image.tableOffset < image.contentEnd ||
+      tableEnd != fileSize) {
+    return ERROR_BAD_EXE_FORMAT;
+  }
+  plan.ranges.push_back({image.certificateEntry + 8, image.tableOffset});
+  return 0;
+}
+
 
 std::wstring LowerHex(const uint8_t* data, size_t size) {
   static const wchar_t digits[] = L"0123456789abcdef";
@@ -103,42 +136,29 @@ bool DigestBytes(const char* algorithmOid, const uint8_t* data, size_t size, std
   return hasher.Ok() && hasher.Add(data, size) && hasher.Finish(digest);
 }
 
-uint32_t CatalogFileDigest(const std::wstring& path, std::vector<uint8_t>& digest) {
-  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.IsValid()) return GetLastError();
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.Get(), &size)) return GetLastError();
-  const uint64_t length = static_cast<uint64_t>(size.QuadPart);
-  // The headers lie at the start: 64 KiB holds them for any image a linker writes.
-  std::vector<uint8_t> buffer(64 * 1024);
-  std::vector<uint8_t> head(static_cast<size_t>(length < buffer.size() ? length : buffer.size()));
-  DWORD read = 0;
-  if (!head.empty() && (!ReadFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr) ||
-                        read != head.size())) {
-    return GetLastError();
-  }
+uint32_t CatalogFileDigest(const HeldFile& file, std::vector<uint8_t>& digest) {
+  uint64_t size = 0;
+  if (!file.Size(size)) return GetLastError();
+  std::vector<uint8_t> buffer(kDigestHeadBytes);
+  uint32_t read = 0;
+  if (!file.ReadAt(0, buffer.data(), static_cast<uint32_t>(buffer.size()), read)) return GetLastError();
+  const std::vector<uint8_t> head(buffer.begin(), buffer.begin() + read);
+  DigestPlan plan;
+  if (const uint32_t refused = PlanDigest(head, size, plan)) return refused;
   Hasher hasher(BCRYPT_SHA256_ALGORITHM);
   if (!hasher.Ok()) return ERROR_NOT_SUPPORTED;
-  size_t checksum = 0, certificateEntry = 0;
-  uint32_t tableOffset = 0, tableSize = 0;
-  bool ok;
-  if (!PeLayout(head, length, checksum, certificateEntry, tableOffset, tableSize)) {
-    ok = HashRange(file.Get(), 0, length, hasher, buffer);
-  } else {
-    // Everything but the checksum, the certificate-table entry and the table itself.
-    ok = HashRange(file.Get(), 0, checksum, hasher, buffer) &&
-         HashRange(file.Get(), checksum + 4, certificateEntry, hasher, buffer);
-    if (tableOffset != 0 && tableSize != 0) {
-      ok = ok && HashRange(file.Get(), certificateEntry + 8, tableOffset, hasher, buffer) &&
-           HashRange(file.Get(), uint64_t{tableOffset} + tableSize, length, hasher, buffer);
-    } else {
-      ok = ok && HashRange(file.Get(), certificateEntry + 8, length, hasher, buffer);
-      // An unsigned image is hashed as if padded with zeros to a multiple of 8.
-      static const uint8_t zeros[8] = {};
-      if (ok && length % 8 != 0) ok = hasher.Add(zeros, 8 - length % 8);
+  // In pieces: a kit file of any size is hashed without holding it in the (32-bit) address space.
+  for (const DigestPlan::Range& range : plan.ranges) {
+    for (uint64_t at = range.from; at < range.to;) {
+      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(range.to - at, buffer.size()));
+      if (!file.ReadAt(at, buffer.data(), chunk, read)) return GetLastError();
+      if (read != chunk) return ERROR_READ_FAULT;
+      if (!hasher.Add(buffer.data(), read)) return ERROR_FUNCTION_FAILED;
+      at += read;
     }
   }
-  if (!ok) return GetLastError() != 0 ? GetLastError() : ERROR_READ_FAULT;
+  static const uint8_t zeros[8] = {};
+  if (!hasher.Add(zeros, plan.zeroPadding)) return ERROR_FUNCTION_FAILED;
   return hasher.Finish(digest) ? 0 : ERROR_FUNCTION_FAILED;
 }
 

@@ -88,20 +88,23 @@ bool DigitalSignatureObjectImplementation::CheckFile(const wchar_t* path) {
 
 unsigned long DigitalSignatureObjectImplementation::OpenFileHandle() {
   CloseFileHandle();
-  m_file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for reading only: nobody may change the file while its signature is read.
+  m_file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
   if (m_file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     LogMessage(kLevelError, L"Crypt::DigitalSignatureObjectImplementation::OpenFileHandle",
                L"Failed to open file with error %d.", error);
     return error;
   }
+  m_ownsFile = true;
   return 0;
 }
 
 void DigitalSignatureObjectImplementation::CloseFileHandle() {
-  if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
+  if (m_ownsFile && m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
   m_file = INVALID_HANDLE_VALUE;
+  m_ownsFile = false;
 }
 
 unsigned long DigitalSignatureObjectImplementation::GetDigitalSignature(const wchar_t* path,
@@ -117,6 +120,19 @@ unsigned long DigitalSignatureObjectImplementation::GetDigitalSignature(const wc
   return m_lastResult;
 }
 
+unsigned long DigitalSignatureObjectImplementation::GetDigitalSignatureOf(const wchar_t* path, HANDLE file,
+                                                                          ICertificateVisitor* visitor,
+                                                                          bool onlineRetry) {
+  CallTrace trace(L"Crypt::DigitalSignatureObjectImplementation::GetDigitalSignature");
+  CloseFileHandle();
+  m_path = path != nullptr ? path : L"";
+  m_trustedChains.RemoveAll();
+  m_file = file;  // the caller's: never closed here
+  m_lastResult = EnumCertificates(visitor, onlineRetry);
+  m_file = INVALID_HANDLE_VALUE;
+  return m_lastResult;
+}
+
 unsigned long DigitalSignatureObjectImplementation::EnumCertificates(ICertificateVisitor* visitor, bool onlineRetry) {
   const TrustApi& api = ActiveTrustApi();
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -126,6 +142,9 @@ unsigned long DigitalSignatureObjectImplementation::EnumCertificates(ICertificat
   bool decided = false;
   DWORD secondary = 0;
   for (DWORD index = 0; index <= secondary; ++index) {
+    // WinVerifyTrust reads from the handle's position on some systems: from the start.
+    LARGE_INTEGER start = {};
+    SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN);
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof file;
     file.pcwszFilePath = m_path.c_str();

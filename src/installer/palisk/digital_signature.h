@@ -71,6 +71,10 @@ class DigitalSignatureObjectImplementation final : public IDigitalSignature {
 
   bool CheckFile(const wchar_t* path) override;
   unsigned long GetDigitalSignature(const wchar_t* path, ICertificateVisitor* visitor, bool onlineRetry) override;
+  // The same for a file the caller holds open: WinVerifyTrust reads it through `file` (which
+  // stays the caller's), so the bytes judged are those the caller holds. The handle's file
+  // pointer moves: no other thread may read through it meanwhile.
+  unsigned long GetDigitalSignatureOf(const wchar_t* path, HANDLE file, ICertificateVisitor* visitor, bool onlineRetry);
   bool IsSigned() override { return m_lastResult == 0 && m_trustedChains.GetCount() > 0; }
   void GetTrustedChains(ov::List<Chain>& chains) override { chains = m_trustedChains; }
   void SetObserver(IDigitalSignatureObserver* observer) override { m_observer = observer; }
@@ -82,6 +86,7 @@ class DigitalSignatureObjectImplementation final : public IDigitalSignature {
 
   std::wstring m_path;
   HANDLE m_file = INVALID_HANDLE_VALUE;
+  bool m_ownsFile = false;
   ov::List<Chain> m_trustedChains;
   IDigitalSignatureObserver* m_observer = nullptr;
   unsigned long m_lastResult = ERROR_NOT_READY;

@@ -10,6 +10,7 @@
 #include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/utf8.h"
+#include "installer/palisk/download_writer.h"
 #include "installer/palisk/statusmanagerimpl.h"
 #include "logging/binary_logger.h"
 #include "logging/log_binding.h"
@@ -141,6 +142,7 @@ void CFileDownloader::RemoveAllEntries() { m_entries.clear(); }
 
 int CFileDownloader::Reset() {
   RemoveAllEntries();
+  m_heldFiles.clear();
   m_basePath.Clear();
   m_state = 0;
   m_downloadSize = 0;
@@ -226,6 +228,7 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
   }
   logging::CallTrace trace(L"CFileDownloader::DownloadFile : downloading single file");
   const std::wstring finalPath = entry.finalPath.c_str();
+  ReleaseHeldFile(finalPath);  // a file downloaded again is judged again
   const std::wstring url = entry.url.c_str();
   PALISK_LOG(kInfo, L"Downloading file \"%s\".", finalPath.c_str());
   PALISK_LOG(kInfo, L"URL for file = \"%s\"; path = \"%s\".", url.c_str(), finalPath.c_str());
@@ -234,20 +237,38 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
   const std::wstring folder = ov::FolderOf(finalPath);
   if (!folder.empty() && !ov::FileExists(folder)) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   DeleteFileW(finalPath.c_str());
+  // The body is written here, not by Hypra: only so can its size be bounded as it arrives.
+  palisk::DownloadWriter writer(finalPath, entry.expectedSize, m_freeSpaceMargin);
+  if (const uint32_t opened = writer.Open()) {
+    PALISK_LOG(kError, L"Downloading file \"%s\": the file cannot be created [err = %u].", finalPath.c_str(), opened);
+    return static_cast<int32_t>(opened);
+  }
 
   const bool hasScheme = url.compare(0, 4, L"http") == 0;
   std::wstring requestUrl = BuildRequestUrl(url, hasScheme ? L"" : L"http://");
   if (requestUrl.empty()) return palisk::run_result::kUrlTooLong;
   PALISK_LOG(kInfo, L"Downloading file with hypra: final file path = \"%s\"", finalPath.c_str());
-  int32_t result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), finalPath.c_str(), m_listener.get(), body));
+  int32_t result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), &writer, m_listener.get(), body));
   PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);
   if (result != 0 && !hasScheme) {
     PALISK_LOG(kInfo, L"File protocol missing,failed to download with hppt [err = %d],attempting https", result);
     requestUrl = BuildRequestUrl(url, L"https://");
     PALISK_LOG(kInfo, L"Downloading file with hypra using protocol \"%s\": final file path = \"%s\"", L"https://",
                finalPath.c_str());
-    result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), finalPath.c_str(), m_listener.get(), body));
+    result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), &writer, m_listener.get(), body));
     PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);
+  }
+  writer.Close();
+  if (result != 0 && writer.Refused() == palisk::DownloadWriter::Refusal::kDeclaredSize) {
+    PALISK_LOG(kError, L"Downloading file \"%s\": more than its declared %u bytes arrived.", finalPath.c_str(),
+               entry.expectedSize);
+    result = static_cast<int32_t>(writer.RefusalError());
+  } else if (result != 0 && writer.Refused() == palisk::DownloadWriter::Refusal::kFreeSpace) {
+    PALISK_LOG(kError, L"Downloading file \"%s\" stopped: the drive must keep %I64u bytes free.", finalPath.c_str(),
+               m_freeSpaceMargin);
+    result = static_cast<int32_t>(writer.RefusalError());
+  } else if (result != 0 && writer.Refused() == palisk::DownloadWriter::Refusal::kWriteFailed) {
+    result = static_cast<int32_t>(writer.RefusalError());
   }
   if (result == 0) {
     PALISK_LOG(kInfo, L"Downloading file \"%s\" succeeded from URL \"%s\".", finalPath.c_str(), requestUrl.c_str());
@@ -261,7 +282,33 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
 
 bool CFileDownloader::CheckFile(const FileEntry& entry) {
   PALISK_LOG(kInfo, L"Checking file \"%s\"", entry.finalPath.c_str());
-  return m_verifier.ValidateFile(entry.finalPath.c_str());
+  // Opened once, denying writers and deleters, and judged through that handle; a file that
+  // passes stays held. One that cannot be opened so (gone, or open elsewhere) is not valid.
+  palisk::HeldFile file;
+  if (const uint32_t opened = file.Open(entry.finalPath.c_str())) {
+    PALISK_LOG(kError, L"File [%s] cannot be held for verification [err = %u].", entry.finalPath.c_str(), opened);
+    return false;
+  }
+  if (!m_verifier.ValidateFile(file)) return false;
+  ReleaseHeldFile(file.Path());
+  m_heldFiles.push_back(std::move(file));
+  return true;
+}
+
+const palisk::HeldFile* CFileDownloader::HeldFileAt(const std::wstring& path) const {
+  for (const palisk::HeldFile& file : m_heldFiles) {
+    if (_wcsicmp(file.Path().c_str(), path.c_str()) == 0) return &file;
+  }
+  return nullptr;
+}
+
+void CFileDownloader::ReleaseHeldFile(const std::wstring& path) {
+  for (auto it = m_heldFiles.begin(); it != m_heldFiles.end(); ++it) {
+    if (_wcsicmp(it->Path().c_str(), path.c_str()) == 0) {
+      m_heldFiles.erase(it);
+      return;
+    }
+  }
 }
 
 int32_t CFileDownloader::downloadSinglefile(const wchar_t* url, const wchar_t* localPath, int validate,

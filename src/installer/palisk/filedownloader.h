@@ -1,6 +1,9 @@
 // CFileDownloader: fetches the kit. It keeps the list of files the descriptor names, downloads
 // each into the working folder through the HTTP client (cache-busting URL, https fall-back for
 // URLs without a scheme, attempts per file), verifies it, and feeds the progress accounting.
+// No body may grow past its declared size or eat into the drive's free-space margin. Every
+// file that passed verification stays held (see HeldFile) for as long as the downloader lives
+// or until it is downloaded again, so what was verified is what the installer gets.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include "framework/guarded_string.h"
 #include "gui/downloader_interface.h"
 #include "installer/palisk/fileverifier.h"
+#include "installer/palisk/held_file.h"
 #include "installer/palisk/run_result_codes.h"
 #include "libheaders/downloadstatus.h"
 #include "libheaders/hyprawrapper.h"
@@ -55,6 +59,12 @@ class CFileDownloader {
   int AttachProgress(bool silent, const std::wstring& title, int32_t attempts, int managerKind);
   void CloseProgress();
 
+  // Bytes that every download must leave free on its drive (the kit's minimum space).
+  void SetFreeSpaceMargin(uint64_t bytes) { m_freeSpaceMargin = bytes; }
+  // The held file at `path` (compared case-insensitively), or null when none is held there.
+  const palisk::HeldFile* HeldFileAt(const std::wstring& path) const;
+  void ReleaseHeldFile(const std::wstring& path);
+
   const std::vector<FileEntry>& Entries() const { return m_entries; }
   int32_t State() const { return m_state; }
   CHypraWrapper& Http() { return m_http; }
@@ -75,6 +85,8 @@ class CFileDownloader {
   int32_t m_attempts = 0;
   std::unique_ptr<DownloadStatus::IManager> m_listener;
   std::unique_ptr<CDownloaderInterface> m_screen;
+  uint64_t m_freeSpaceMargin = 0;
+  std::vector<palisk::HeldFile> m_heldFiles;
   CHypraWrapper m_http;
   CFileVerifier m_verifier;
 };

@@ -31,9 +31,6 @@ const wchar_t* const kDeniedSerials[] = {
     L"a39f07c5e1d24b68b0f7c9e2d4a61b3c",
 };
 
-using AcquireContext2Fn = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR, const CERT_STRONG_SIGN_PARA*, DWORD);
-using CalcHash2Fn = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
-
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
   return text;
@@ -51,6 +48,13 @@ std::wstring ComparableFolder(std::wstring folder) {
   std::replace(folder.begin(), folder.end(), L'/', L'\\');
   while (folder.size() > 1 && folder.back() == L'\\') folder.pop_back();
   return Lower(folder);
+}
+
+bool IsSignable(const std::wstring& path) {
+  std::wstring extension = Lower(PathFindExtensionW(path.c_str()));
+  while (!extension.empty() && extension.front() == L'.') extension.erase(0, 1);
+  return std::any_of(std::begin(kSignableExtensions), std::end(kSignableExtensions),
+                     [&extension](const wchar_t* signable) { return extension == signable; });
 }
 
 HMODULE LoadSystemWintrust() { return ov::LoadSystemLibrary(L"Wintrust.dll"); }
@@ -74,31 +78,38 @@ class ChainCollector : public Crypt::ICertificateVisitor {
 
 }  // namespace
 
-CFileVerifier::CFileVerifier() {
-  m_wintrust = LoadSystemWintrust();
-  m_acquireContext2 = reinterpret_cast<void*>(GetProcAddress(m_wintrust, "CryptCATAdminAcquireContext2"));
-  m_calcHash2 = reinterpret_cast<void*>(GetProcAddress(m_wintrust, "CryptCATAdminCalcHashFromFileHandle2"));
+CatalogApi SystemCatalogApi() {
+  CatalogApi api;
+  api.wintrust.Set(LoadSystemWintrust());
+  api.acquireContext2 = ov::GetProc<CatalogApi::AcquireContext2Fn>(api.wintrust.Get(), "CryptCATAdminAcquireContext2");
+  api.calcHash2 = ov::GetProc<CatalogApi::CalcHash2Fn>(api.wintrust.Get(), "CryptCATAdminCalcHashFromFileHandle2");
+  return api;
+}
 
-  // The probe: SHA-256 catalogs need CryptCATAdminAcquireContext2 (Windows 8, or 7 updated).
-  ov::ScopedModule probe(LoadSystemWintrust());
-  if (!probe.IsValid()) {
+CFileVerifier::CFileVerifier(CatalogApiResolver resolveCatalogApi) : m_api(resolveCatalogApi()) {
+  // SHA-256 catalogs need CryptCATAdminAcquireContext2 (Windows 8, or 7 updated).
+  if (!m_api.wintrust.IsValid()) {
     PALISK_LOG(kInfo, L"Cannot find dependency dll.");
     m_catalogSupported = false;
-  } else if (GetProcAddress(probe.Get(), "CryptCATAdminAcquireContext2") == nullptr) {
+  } else if (m_api.acquireContext2 == nullptr) {
     PALISK_LOG(kInfo, L"Cannot find cat operation functions!");
     m_catalogSupported = false;
   }
-  if (!m_catalogSupported) PALISK_LOG(kNotice, L"No catalog support on this OS");
-}
-
-CFileVerifier::~CFileVerifier() {
-  if (m_wintrust != nullptr) FreeLibrary(m_wintrust);
+  if (!m_catalogSupported) {
+    PALISK_LOG(kNotice, L"No catalog support on this OS");
+    PALISK_LOG(kNotice, L"Kit files are verified with the program's own catalog reading and SHA-256 hashing.");
+  }
 }
 
 bool CFileVerifier::ValidateFile(const std::wstring& path) {
-  if (!m_catalogSupported) return true;
   std::wstring normalised = path;
   if (PathIsRelativeW(path.c_str())) normalised = Lower(ov::JoinPath(ProgramFolder(), path.c_str()));
+  return Validate(normalised, nullptr);
+}
+
+bool CFileVerifier::ValidateFile(const palisk::HeldFile& file) { return Validate(file.Path(), &file); }
+
+bool CFileVerifier::Validate(const std::wstring& normalised, const palisk::HeldFile* held) {
   const std::wstring name = FileNameOf(normalised);
   // Only the descriptors Palisk itself puts at the top of its working folder are exempt: a kit
   // entry that happens to carry such a name lands below it and is verified like any file.
@@ -110,22 +121,41 @@ bool CFileVerifier::ValidateFile(const std::wstring& path) {
       return true;
     }
   }
-  if (_wcsicmp(name.c_str(), m_catalogName.c_str()) == 0) return LoadCatalog(normalised);
-  if (m_catalogLoaded) {
-    const bool valid = ValidateMember(normalised);
-    if (!valid) PALISK_LOG(kWarning, L"File [%s] found not valid", normalised.c_str());
-    return valid;
+  const bool isCatalog = _wcsicmp(name.c_str(), m_catalogName.c_str()) == 0;
+  if (!isCatalog && !m_catalogLoaded) {
+    PALISK_LOG(kNotice, L"Catalog file not loaded, trying to validate another file first?");
+    return false;
   }
-  PALISK_LOG(kNotice, L"Catalog file not loaded, trying to validate another file first?");
-  return false;
+  // Everything below reads the file through one handle that denies writers.
+  palisk::HeldFile opened;
+  if (held == nullptr) {
+    const uint32_t error = opened.Open(normalised);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      PALISK_LOG(kWarning, L"File [%s] not present on disk", normalised.c_str());
+    } else if (error != 0) {
+      PALISK_LOG(kWarning, L"File [%s] cannot be opened for verification [err = %u]", normalised.c_str(), error);
+    }
+    if (error != 0) {
+      PALISK_LOG(kWarning, L"File [%s] found not valid", normalised.c_str());
+      return false;
+    }
+    held = &opened;
+  }
+  if (isCatalog) return LoadCatalog(*held);
+  const bool valid = ValidateMember(*held);
+  if (!valid) PALISK_LOG(kWarning, L"File [%s] found not valid", normalised.c_str());
+  return valid;
 }
 
 void CFileVerifier::SetDescriptorFolder(const std::wstring& folder) {
   m_descriptorFolder = folder.empty() ? std::wstring() : ComparableFolder(folder);
 }
 
-bool CFileVerifier::LoadCatalog(const std::wstring& path) {
-  if (!IsFileTrusted(path, true)) {
+bool CFileVerifier::LoadCatalog(const palisk::HeldFile& file) {
+  // The catalog is read by path below (CryptCATOpen takes no handle): while it is held,
+  // those are the bytes whose signature was checked through the handle.
+  const std::wstring& path = file.Path();
+  if (!IsFileTrusted(file, true)) {
     PALISK_LOG(kError, L"Catalog file not trusted [%s]", path.c_str());
     return false;
   }
@@ -162,66 +192,81 @@ uint32_t CFileVerifier::ReadMembers(const std::wstring& catalog, const std::wstr
   return 0;
 }
 
-bool CFileVerifier::ValidateMember(const std::wstring& path) {
+bool CFileVerifier::ValidateMember(const palisk::HeldFile& file) {
   if (!m_catalogLoaded) {
     PALISK_LOG(kWarning, L"Catalog not loaded");
     return false;
   }
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    PALISK_LOG(kNotice, L"File [%s] not present on disk", path.c_str());
-    return true;
-  }
-  std::wstring full = path;
-  if (PathIsRelativeW(path.c_str())) full = ov::JoinPath(ProgramFolder(), path.c_str());
+  std::wstring full = file.Path();
+  if (PathIsRelativeW(full.c_str())) full = ov::JoinPath(ProgramFolder(), full.c_str());
   auto member = m_members.find(Lower(full));
   if (member == m_members.end()) return false;
   std::wstring hex;
-  if (CalcFileHash(full, hex) != 0) return false;
+  if (CalcFileHash(file, hex) != 0) return false;
   return _wcsicmp(hex.c_str(), member->second.digestHex.c_str()) == 0;
 }
 
 uint32_t CFileVerifier::CalcFileHash(const std::wstring& path, std::wstring& hex) {
   hex.clear();
-  ov::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.IsValid()) return GetLastError();
-  if (m_acquireContext2 != nullptr && m_calcHash2 != nullptr) {
-    HCATADMIN admin = nullptr;
-    GUID subsystem = DRIVER_ACTION_VERIFY;
-    if (reinterpret_cast<AcquireContext2Fn>(m_acquireContext2)(&admin, &subsystem, L"SHA256", nullptr, 0)) {
-      DWORD size = 0;
-      auto calc = reinterpret_cast<CalcHash2Fn>(m_calcHash2);
-      calc(admin, file.Get(), &size, nullptr, 0);
-      std::vector<BYTE> digest(size);
-      const bool ok = size != 0 && calc(admin, file.Get(), &size, digest.data(), 0);
-      const DWORD error = GetLastError();
-      CryptCATAdminReleaseContext(admin, 0);
-      if (!ok) return error != 0 ? error : ERROR_FUNCTION_FAILED;
-      hex = palisk::LowerHex(digest.data(), size);
-      return 0;
-    }
+  palisk::HeldFile file;
+  if (const uint32_t error = file.Open(path)) return error;
+  return CalcFileHash(file, hex);
+}
+
+uint32_t CFileVerifier::CalcFileHash(const palisk::HeldFile& file, std::wstring& hex) {
+  hex.clear();
+  HCATADMIN admin = nullptr;
+  GUID subsystem = DRIVER_ACTION_VERIFY;
+  if (m_api.acquireContext2 != nullptr && m_api.calcHash2 != nullptr &&
+      m_api.acquireContext2(&admin, &subsystem, L"SHA256", nullptr, 0)) {
+    // The system reads from the handle's own position: the start.
+    LARGE_INTEGER start = {};
+    SetFilePointerEx(file.Handle(), start, nullptr, FILE_BEGIN);
+    DWORD size = 0;
+    m_api.calcHash2(admin, file.Handle(), &size, nullptr, 0);
+    std::vector<BYTE> digest(size);
+    const bool ok = size != 0 && m_api.calcHash2(admin, file.Handle(), &size, digest.data(), 0);
+    const DWORD error = GetLastError();
+    CryptCATAdminReleaseContext(admin, 0);
+    if (!ok) return error != 0 ? error : ERROR_FUNCTION_FAILED;
+    hex = palisk::LowerHex(digest.data(), size);
+    return 0;
   }
-  // The system's SHA-256 catalog hashing is missing or does not work (Wine exports
-  // CryptCATAdminAcquireContext2 as a stub and lacks the hash function): the same digest,
-  // computed here with BCrypt.
-  file.Close();
+  // The system's SHA-256 catalog hashing is missing (Windows 7 without its update) or does
+  // not work (Wine exports CryptCATAdminAcquireContext2 as a stub and lacks the hash
+  // function): the same digest, computed here with BCrypt.
   std::vector<uint8_t> digest;
-  const uint32_t result = palisk::CatalogFileDigest(path, digest);
+  const uint32_t result = palisk::CatalogFileDigest(file, digest);
+  if (result == ERROR_NOT_SUPPORTED) {
+    PALISK_LOG(kError, L"File [%s] cannot be hashed: neither the system's catalog hashing nor BCrypt's SHA-256 is "
+                       L"available.", file.Path().c_str());
+  } else if (result != 0) {
+    PALISK_LOG(kError, L"File [%s] cannot be hashed [err = %u]", file.Path().c_str(), result);
+  }
   if (result == 0) hex = palisk::LowerHex(digest.data(), digest.size());
   return result;
 }
 
 bool CFileVerifier::IsFileTrusted(const std::wstring& path, bool onlineRetry) {
-  std::wstring extension = Lower(PathFindExtensionW(path.c_str()));
-  while (!extension.empty() && extension.front() == L'.') extension.erase(0, 1);
-  if (std::none_of(std::begin(kSignableExtensions), std::end(kSignableExtensions),
-                   [&extension](const wchar_t* signable) { return extension == signable; })) {
-    return true;
+  if (!IsSignable(path)) return true;
+  palisk::HeldFile file;
+  if (const uint32_t error = file.Open(path)) {
+    PALISK_LOG(kWarning, L"File [%s] cannot be opened for its signature check [err = %u]", path.c_str(), error);
+    return false;
   }
+  return IsFileTrusted(file, onlineRetry);
+}
+
+bool CFileVerifier::IsFileTrusted(const palisk::HeldFile& file, bool onlineRetry) {
+  const wchar_t* path = file.Path().c_str();
+  if (!IsSignable(file.Path())) return true;
   Crypt::DigitalSignatureObjectImplementation signature;
   ChainCollector first;
-  if (signature.GetDigitalSignature(path.c_str(), &first, onlineRetry) != 0 || !signature.IsSigned()) return false;
+  if (signature.GetDigitalSignatureOf(path, file.Handle(), &first, onlineRetry) != 0 || !signature.IsSigned()) {
+    return false;
+  }
   ChainCollector second;
-  signature.GetDigitalSignature(path.c_str(), &second, false);
+  signature.GetDigitalSignatureOf(path, file.Handle(), &second, false);
   // Only a chain that itself verified may vouch for the publisher: an untrusted second
   // signature that merely names the publisher must not ride on a trusted first one.
   ov::IConstListEnum<Crypt::Chain>* it = second.chains.GetConstEnum();

@@ -3,15 +3,24 @@
 // every later file must then have the digest the catalog records for it. data.xml and
 // installer.xml are exempt where Palisk itself puts them (the descriptor folder, the top of
 // the working folder). IsFileTrusted is the publisher check on its own.
+//
+// Digests come from the system's SHA-256 catalog hashing where it has one, else from the
+// program's own (authenticode_hash): a system without the catalog functions is verified the
+// same way, never waved through. Files are read through a HeldFile, so nobody can change
+// them between the check and their use.
 #pragma once
 
 #include <windows.h>
+#include <wintrust.h>
+#include <mscat.h>
 
 #include <cstdint>
 #include <map>
 #include <string>
 
+#include "framework/scoped_handle.h"
 #include "installer/palisk/digital_signature.h"
+#include "installer/palisk/held_file.h"
 
 struct CatalogMember {
   std::wstring path;       // lowercase full path
@@ -19,23 +28,40 @@ struct CatalogMember {
   std::wstring tag;
 };
 
+// The system's SHA-256 catalog functions (Windows 8, or 7 with its SHA-256 update), from the
+// system's Wintrust.dll; null entry points where the system lacks them.
+struct CatalogApi {
+  using AcquireContext2Fn = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR, const CERT_STRONG_SIGN_PARA*, DWORD);
+  using CalcHash2Fn = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
+
+  ov::ScopedModule wintrust;
+  AcquireContext2Fn acquireContext2 = nullptr;
+  CalcHash2Fn calcHash2 = nullptr;
+};
+// Finds the catalog functions; tests put one in that finds none.
+using CatalogApiResolver = CatalogApi (*)();
+CatalogApi SystemCatalogApi();
+
 class CFileVerifier {
  public:
-  CFileVerifier();
-  ~CFileVerifier();
+  explicit CFileVerifier(CatalogApiResolver resolveCatalogApi = &SystemCatalogApi);
   CFileVerifier(const CFileVerifier&) = delete;
   CFileVerifier& operator=(const CFileVerifier&) = delete;
 
-  // The verdict for a downloaded file.
+  // The verdict for a downloaded file: held by the caller, or opened here for the check.
+  bool ValidateFile(const palisk::HeldFile& file);
   bool ValidateFile(const std::wstring& path);
   // Where Palisk downloads its own descriptors; only there are data.xml and installer.xml
   // exempt (nowhere while it is unset).
   void SetDescriptorFolder(const std::wstring& folder);
   // The publisher check: signable files must carry a trusted signature by the publisher.
+  bool IsFileTrusted(const palisk::HeldFile& file, bool onlineRetry);
   bool IsFileTrusted(const std::wstring& path, bool onlineRetry);
   // SHA-256 as the catalog records it (image hash for PE files), lowercase hex.
+  uint32_t CalcFileHash(const palisk::HeldFile& file, std::wstring& hex);
   uint32_t CalcFileHash(const std::wstring& path, std::wstring& hex);
 
+  // Whether the system's own catalog hashing is there (else the program's is used).
   bool CatalogSupported() const { return m_catalogSupported; }
   bool CatalogLoaded() const { return m_catalogLoaded; }
   size_t MemberCount() const { return m_members.size(); }
@@ -44,16 +70,15 @@ class CFileVerifier {
   static bool IsAllowedSigner(const Crypt::Chain& chain);
 
  private:
-  bool LoadCatalog(const std::wstring& path);
+  bool Validate(const std::wstring& normalised, const palisk::HeldFile* held);
+  bool LoadCatalog(const palisk::HeldFile& file);
   uint32_t ReadMembers(const std::wstring& catalog, const std::wstring& memberFolder);
-  bool ValidateMember(const std::wstring& path);
+  bool ValidateMember(const palisk::HeldFile& file);
 
   const std::wstring m_catalogName = L"kit.cat";
   std::map<std::wstring, CatalogMember> m_members;
   std::wstring m_descriptorFolder;  // comparable form, empty when unset
-  HMODULE m_wintrust = nullptr;
-  void* m_acquireContext2 = nullptr;
-  void* m_calcHash2 = nullptr;
+  CatalogApi m_api;
   bool m_catalogLoaded = false;
   bool m_catalogSupported = true;
 };

@@ -8,6 +8,7 @@
 #include "framework/module_path.h"
 #include "framework/scoped_handle.h"
 #include "installer/palisk/command_line.h"
+#include "installer/palisk/held_file.h"
 #include "installer/palisk/os_info.h"
 #include "installer/palisk/productconfig.h"
 #include "installer/palisk/run_result_codes.h"
@@ -151,7 +152,13 @@ uint32_t RunPostDownloadActions(const LaunchParameters& launch, const std::wstri
 
   uint32_t exitCode = 0;
   bool started = false;
-  const bool trusted = configuration.Downloader().Verifier().IsFileTrusted(path, false);
+  // The installer is checked and started while its file (and every verified kit file) is
+  // held: nothing can replace it between the check and the start, nor while it runs. A kit
+  // installer that was not downloaded is held here for as long.
+  const HeldFile* installer = configuration.Downloader().HeldFileAt(path);
+  HeldFile heldHere;
+  if (installer == nullptr && heldHere.Open(path) == 0) installer = &heldHere;
+  const bool trusted = installer != nullptr && configuration.Downloader().Verifier().IsFileTrusted(*installer, false);
   if (!trusted) {
     PALISK_LOG(kError, L"File \"%s\" failed signature check.", path.c_str());
     exitCode = kBadSignature;

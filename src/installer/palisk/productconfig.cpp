@@ -467,6 +467,8 @@ int32_t CProductConfig::DownloadFiles() {
     return result;
   }
   const std::wstring caption = GetProductDisplayName();
+  // No kit file may eat into the free space the kit asks for.
+  m_downloader.SetFreeSpaceMargin(m_product.minimumSpaceMb > 0 ? uint64_t(m_product.minimumSpaceMb) << 20 : 0);
   m_downloader.AttachProgress(m_silent, caption, m_product.retryCount,
                               m_allSizesKnown ? CFileDownloader::kCountBytes : CFileDownloader::kCountFiles);
   result = m_downloader.DownloadFiles(m_product.retryCount, m_silent ? 1 : 0);
