@@ -52,7 +52,8 @@ class CFileDownloader {
 
   // Prepares the run's progress accounting and screen (nothing when silent). 0 or 1627.
   int AttachProgress(bool silent, const std::wstring& title, int32_t attempts, int managerKind);
-  void CloseProgress();
+  // Closes the screen; -2 when the user had confirmed quitting by then, else 0.
+  int32_t CloseProgress();
 
   const std::vector<FileEntry>& Entries() const { return m_entries; }
   int32_t State() const { return m_state; }
