@@ -75,7 +75,8 @@ def visible_run(name, rules, files, steps):
 
 
 def visible_section():
-    """The progress screen, the quit question (answered No) and an error popup, photographed."""
+    """The progress screen (at 100 % and 150 %), the quit question (answered No) and an error popup,
+    photographed."""
     section("Visible run (under Xvfb): progress screen and popups")
     parts = {"part%d.bin" % i: bytes([i]) * (512 * 1024) for i in range(1, 4)}
     r, user, shots = visible_run("demo-visible", [{"path": r"/part\d\.bin$", "delay": 1.0}], parts,
@@ -87,10 +88,21 @@ def visible_section():
                                     ["errorpopup:download-error-popup"])
     print(user2.rstrip())
     print("process exit code %s (Installer.exe answered 404: the download error popup)" % (r2.exit_code if r2 else "?"))
+    # The same screen at 150 %: Wine reads the DPI of each new process from LogPixels.
+    desktop = "HKCU\\Control Panel\\Desktop"
+    wine("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")
+    try:
+        r3, user3, shots3 = visible_run("demo-150", [{"path": r"/part\d\.bin$", "delay": 1.0}], parts,
+                                        ["wait:700", "shot:progress-screen-150", "gone"])
+    finally:
+        wine("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
+    print(user3.rstrip())
+    print("process exit code %s (the progress screen at 150 %%)" % (r3.exit_code if r3 else "?"))
     print("screenshots:")
-    for shot in shots + shots2:
+    for shot in shots + shots2 + shots3:
         print("  %s" % shot)
-    return bool(r and r.exit_code == 0 and len(shots) == 2 and r2 and r2.exit_code == 100404 and len(shots2) == 1)
+    return bool(r and r.exit_code == 0 and len(shots) == 2 and r2 and r2.exit_code == 100404 and len(shots2) == 1
+                and r3 and r3.exit_code == 0 and len(shots3) == 1)
 
 
 def main():

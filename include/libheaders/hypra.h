@@ -41,7 +41,8 @@ constexpr int32_t kHypraGenReport = 9;
 extern "C" {
 typedef size_t (*HypraWriteFn)(const void* data, size_t size, size_t count, void* context);
 typedef void (*HypraHeaderFn)(const char* name, const char* value, void* context);
-typedef void (*HypraProgressFn)(uint32_t bytesSinceLastCall, void* context);
+// 0 lets the transfer go on; anything else ends it at once (Perform gives kHypraStopped).
+typedef int (*HypraProgressFn)(uint32_t bytesSinceLastCall, void* context);
 }
 
 // Value of HYPRA_OPT_GenReport_FormField: one "name=value" form field (value already encoded).
@@ -73,3 +74,4 @@ constexpr int kHypraHttpStatusBase = 100000;  // + the HTTP status of a response
 constexpr int kHypraTruncated = 100001;       // fewer body bytes than Content-Length announced
 constexpr int kHypraWriteRefused = 100002;    // the write callback took less than it was given
 constexpr int kHypraBadOptions = 100003;      // no server, bad port, unknown request kind
+constexpr int kHypraStopped = 100004;         // the progress callback asked to stop

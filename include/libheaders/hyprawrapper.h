@@ -113,6 +113,7 @@ class CHypraWrapper {
     DownloadStatus::IManager* listener = nullptr;
     std::wstring localFile;
     uint32_t contentLength = 0;
+    bool cancelled = false;  // the listener answered a progress call with a cancel
   };
 
   CHypraWrapper();
@@ -122,7 +123,8 @@ class CHypraWrapper {
 
   // The proxy from the configuration XML (password already decrypted).
   void SetConfiguredProxy(const palisk::ProxyRecord& proxy);
-  // 0; 1627 when the URL cannot be split; otherwise the code of the last failed attempt.
+  // 0; 1627 when the URL cannot be split; -2 when the listener cancelled the transfer (no
+  // other mode is tried then); otherwise the code of the last failed attempt.
   uint32_t SendRequest(const wchar_t* url, const wchar_t* localFile, DownloadStatus::IManager* listener,
                        const wchar_t* body);
   // The same with the body going to `sink`: Hypra hands it over through its write callback.
@@ -197,7 +199,8 @@ class CHypraWrapper {
   static size_t WriteToSink(const void* data, size_t size, size_t count, void* context) noexcept;
   static void ParseStatusLine(const char* name, const char* value, void* context) noexcept;
   static void WatchContentLength(const char* name, const char* value, void* context) noexcept;
-  static void ForwardProgress(uint32_t bytes, void* context) noexcept;
+  // Non-zero (the transfer stops) once the listener reports a cancel.
+  static int ForwardProgress(uint32_t bytes, void* context) noexcept;
 
   // The text-log binding, held for the client's whole life: without a holder every call trace
   // of a download would load and unload log.dll around itself.
@@ -484,6 +487,8 @@ inline uint32_t CHypraWrapper::Send(const wchar_t* url, const wchar_t* localFile
     }
     if (sink != nullptr && !sink->Restart()) return GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
     code = Run();
+    // The user's cancel ends the request: no other connection mode is tried for it.
+    if (context.cancelled) return static_cast<uint32_t>(DownloadStatus::kCancelled);
     if (code == 0) {
       if (m_proxyMode == kUndetermined) {
         m_proxyMode = n == kConfigured ? (directDone ? kDirect : kConfigured) : n;
@@ -539,11 +544,15 @@ inline void CHypraWrapper::WatchContentLength(const char* name, const char* valu
   request->listener->OnBeginDownload(DownloadStatus::FileIdentity());
 }
 
-inline void CHypraWrapper::ForwardProgress(uint32_t bytes, void* context) noexcept {
+inline int CHypraWrapper::ForwardProgress(uint32_t bytes, void* context) noexcept {
   auto* request = static_cast<RequestContext*>(context);
-  if (request == nullptr || request->listener == nullptr) return;
+  if (request == nullptr || request->listener == nullptr) return 0;
   DownloadStatus::ProgressPair progress;
   progress.total = request->contentLength;
   progress.received = bytes;
-  request->listener->OnDownloadProgress(DownloadStatus::FileIdentity(), progress);
+  if (request->listener->OnDownloadProgress(DownloadStatus::FileIdentity(), progress) != DownloadStatus::kCancelled) {
+    return 0;
+  }
+  request->cancelled = true;
+  return 1;
 }

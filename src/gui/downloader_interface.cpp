@@ -50,8 +50,11 @@ ScriptValue CDownloaderInterface::onCancel() {
   ResetEvent(m_questionDone.Get());  // the download thread holds at its next question
   ov::StringT question;
   Glossel()->Translate(question, L"_LSAre you sure you want to quit?LS_", L"palisk");
-  const int answer = ov::gui::ShowMessageBox(question.c_str(), m_productTitle, kQuitQuestionType, Handle());
-  if (answer == IDYES) m_cancelled.store(true);
+  // Close does not wait for the user: it ends the question with the screen, and an answer
+  // that comes once the screen is closing changes nothing.
+  const int answer =
+      ov::gui::ShowMessageBox(question.c_str(), m_productTitle, kQuitQuestionType, Handle(), StopEvent());
+  if (answer == IDYES && !StopRequested()) m_cancelled.store(true);
   SetEvent(m_questionDone.Get());
   m_questionOpen = false;
   return ScriptValue::FromInt(m_cancelled.load() ? 1 : 0);

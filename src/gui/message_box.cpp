@@ -69,8 +69,10 @@ bool CSNMessageBox::handle_event(HELEMENT element, UINT group, LPVOID params) {
 namespace ov {
 namespace gui {
 
-int ShowMessageBox(const std::wstring& message, const std::wstring& caption, UINT type, HWND parent) {
+int ShowMessageBox(const std::wstring& message, const std::wstring& caption, UINT type, HWND parent,
+                   HANDLE ownerStop) {
   CSNMessageBox box;
+  box.StopAlongWith(ownerStop);
   const int result = box.ShowMessage(message.c_str(), caption.c_str(), type, parent);
   box.Close();
   return result;

@@ -61,7 +61,9 @@ namespace ov {
 namespace gui {
 
 // A popup for one question: shown, closed and gone before this returns its result.
-int ShowMessageBox(const std::wstring& message, const std::wstring& caption, UINT type, HWND parent = nullptr);
+// `ownerStop`: a stop event that also ends the popup (its result is then kNoButton).
+int ShowMessageBox(const std::wstring& message, const std::wstring& caption, UINT type, HWND parent = nullptr,
+                   HANDLE ownerStop = nullptr);
 
 }  // namespace gui
 }  // namespace ov

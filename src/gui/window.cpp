@@ -9,6 +9,8 @@
 #include "framework/module_path.h"
 #include "gui/behavior_factory.h"
 #include "gui/bring_to_front.h"
+#include "gui/dpi_awareness.h"
+#include "gui/file_url.h"
 #include "gui/sciter_engine.h"
 #include "logging/log_binding.h"
 
@@ -52,7 +54,9 @@ std::wstring SkinFilePath(const wchar_t* name, const wchar_t* extension) {
 }
 
 Window::Window(const wchar_t* pagePath, const wchar_t* iconPath)
-    : m_pageUrl(std::wstring(L"file://") + (pagePath != nullptr ? pagePath : L"")) {
+    // Escaped, so that a "#", "%" or "?" in the program's folder stays part of the path.
+    : m_pageUrl(FileUrlOfPath(pagePath != nullptr ? pagePath : L"")),
+      m_pageFolder(FolderOf(pagePath != nullptr ? pagePath : L"")) {
   // A window is never made without the engine: load it now, so a missing one ends the
   // process before anything shows.
   SciterApi();
@@ -67,7 +71,30 @@ Window::Window(const wchar_t* pagePath, const wchar_t* iconPath)
 
 Window::~Window() {
   StopAndWait();
+  // Calls posted to a window that ended before it ran them.
+  for (const auto& pending : m_pendingCalls) {
+    if (pending.second) delete static_cast<std::function<void()>*>(pending.first);
+  }
   if (m_icon != nullptr) DestroyIcon(m_icon);
+}
+
+void Window::RegisterCall(void* call, bool posted) {
+  std::lock_guard<std::mutex> lock(m_callsLock);
+  m_pendingCalls[call] = posted;
+}
+
+bool Window::IsPendingCall(void* call) {
+  std::lock_guard<std::mutex> lock(m_callsLock);
+  const auto found = m_pendingCalls.find(call);
+  return found != m_pendingCalls.end() && !found->second;
+}
+
+bool Window::TakeCall(void* call, bool posted) {
+  std::lock_guard<std::mutex> lock(m_callsLock);
+  const auto found = m_pendingCalls.find(call);
+  if (found == m_pendingCalls.end() || found->second != posted) return false;
+  m_pendingCalls.erase(found);
+  return true;
 }
 
 void Window::StopAndWait() {
@@ -75,6 +102,10 @@ void Window::StopAndWait() {
   if (m_thread.IsValid() && GetThreadId(m_thread.Get()) != GetCurrentThreadId()) {
     WaitForSingleObject(m_thread.Get(), INFINITE);
   }
+}
+
+bool Window::StopRequested() const {
+  return m_stopEvent.IsValid() && WaitForSingleObject(m_stopEvent.Get(), 0) == WAIT_OBJECT_0;
 }
 
 void Window::SetTitle(const std::wstring& title) {
@@ -134,6 +165,7 @@ int Window::Run() {
 
 int Window::Create() {
   if (Handle() != nullptr) return 0;
+  EnableDpiAwareness();  // before the process's first window
   ISciterAPI* api = SciterApi();
   api->SciterSetOption(nullptr, SCITER_SET_SCRIPT_RUNTIME_FEATURES, kScriptFeatures);
 
@@ -142,7 +174,8 @@ int Window::Create() {
   windowClass.style = kClassStyle;
   windowClass.lpfnWndProc = &Window::WndProc;
   windowClass.hInstance = ThisModule();
-  windowClass.hIcon = m_icon;
+  // No class icon: the class outlives every window, and a window's icon goes with its
+  // object. Each window gets its own with WM_SETICON below.
   windowClass.lpszClassName = kClassName;
   RegisterClassExW(&windowClass);  // fails harmlessly when the class exists already
 
@@ -150,6 +183,10 @@ int Window::Create() {
                               m_parent, nullptr, ThisModule(), this);
   if (hwnd == nullptr) return static_cast<int>(GetLastError());
   m_hwnd.store(hwnd);
+  if (m_icon != nullptr) {
+    SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+  }
 
   api->SciterSetOption(hwnd, SCITER_ALPHA_WINDOW, TRUE);
   api->SciterSetOption(hwnd, SCITER_SET_DEBUG_MODE, FALSE);
@@ -171,16 +208,17 @@ int Window::Create() {
 void Window::DoModal() {
   const bool hasParent = m_parent != nullptr && m_parent != GetDesktopWindow();
   if (hasParent) EnableWindow(m_parent, FALSE);
-  HANDLE stop = m_stopEvent.Get();
+  HANDLE stops[2] = {m_stopEvent.Get(), m_ownerStop};
+  const DWORD stopCount = m_ownerStop != nullptr ? 2 : 1;
   bool quit = false;
   while (Handle() != nullptr && !quit) {
-    const DWORD woken = MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT);
-    if (woken == WAIT_OBJECT_0) {
+    const DWORD woken = MsgWaitForMultipleObjects(stopCount, stops, FALSE, INFINITE, QS_ALLINPUT);
+    if (woken < WAIT_OBJECT_0 + stopCount) {
       logging::LogMessage(logging::kLevelTrace, L"ov::gui::Window::DoModal",
                           L"Stop event signaled for this window... Will close");
       break;
     }
-    if (woken != WAIT_OBJECT_0 + 1) break;  // no stop event to wait on: nothing can end the loop cleanly
+    if (woken != WAIT_OBJECT_0 + stopCount) break;  // no stop event to wait on: nothing can end the loop cleanly
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
       const BOOL got = GetMessageW(&message, nullptr, 0, 0);
@@ -218,18 +256,30 @@ bool Window::GetContentSize(int* width, int* height) {
 void Window::CenterOnWorkArea() {
   int width = 0;
   int height = 0;
-  RECT workArea = {};
   if (!GetContentSize(&width, &height)) return;
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0)) return;
-  const int x = (workArea.right - workArea.left - width) / 2;
-  const int y = (workArea.bottom - workArea.top - height) / 2;
-  SetWindowPos(Handle(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The monitor of the parent (a popup over the progress screen), else the one under the
+  // cursor: where the user is looking. Its work area may start anywhere (a taskbar on the
+  // left or top, a second monitor).
+  POINT cursor = {};
+  GetCursorPos(&cursor);
+  HMONITOR monitor = m_parent != nullptr ? MonitorFromWindow(m_parent, MONITOR_DEFAULTTONEAREST)
+                                         : MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  RECT workArea = {};
+  if (monitor != nullptr && GetMonitorInfoW(monitor, &info)) workArea = info.rcWork;
+  else if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0)) return;
+  const POINT at = CentredOn(workArea, SIZE{width, height});
+  SetWindowPos(Handle(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool Window::SendCall(const std::function<void()>& call) {
   HWND hwnd = Handle();
   if (hwnd == nullptr) return false;
-  SendMessageW(hwnd, kSendCallMessage, reinterpret_cast<WPARAM>(&call), 0);
+  void* key = const_cast<std::function<void()>*>(&call);
+  RegisterCall(key, false);
+  SendMessageW(hwnd, kSendCallMessage, reinterpret_cast<WPARAM>(key), 0);
+  TakeCall(key, false);  // still there when the window was gone before the call ran
   return true;
 }
 
@@ -237,8 +287,12 @@ bool Window::PostCall(std::function<void()> call) {
   HWND hwnd = Handle();
   if (hwnd == nullptr) return false;
   std::unique_ptr<std::function<void()>> owned(new std::function<void()>(std::move(call)));
-  if (!PostMessageW(hwnd, kPostCallMessage, reinterpret_cast<WPARAM>(owned.get()), 0)) return false;
-  owned.release();  // the window's thread deletes it after the call
+  RegisterCall(owned.get(), true);
+  if (!PostMessageW(hwnd, kPostCallMessage, reinterpret_cast<WPARAM>(owned.get()), 0)) {
+    TakeCall(owned.get(), true);
+    return false;
+  }
+  owned.release();  // the window's thread (or the destructor) deletes it
   return true;
 }
 
@@ -272,16 +326,33 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         window->m_hwnd.store(nullptr);  // ends DoModal
       }
       break;
-    case kSendCallMessage: {
-      const auto* call = reinterpret_cast<const std::function<void()>*>(wParam);
-      if (call == nullptr || !*call) EndProcessOnCorruption("empty window call");
+    case kSendCallMessage:
+    case kPostCallMessage: {
+      // Any process or thread can send these numbers: only calls this window registered
+      // are pointers worth following.
+      auto* call = reinterpret_cast<std::function<void()>*>(wParam);
+      const bool posted = message == kPostCallMessage;
+      const bool known = window != nullptr && (posted ? window->TakeCall(call, true) : window->IsPendingCall(call));
+      if (!known) {
+        logging::LogMessage(logging::kLevelError, L"ov::gui::Window::WndProc",
+                            L"Ignored window call message 0x%x with an unknown parameter", message);
+        return 0;
+      }
+      std::unique_ptr<std::function<void()>> owned(posted ? call : nullptr);
+      if (!*call) EndProcessOnCorruption("empty window call");
       (*call)();
       return 0;
     }
-    case kPostCallMessage: {
-      std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(wParam));
-      if (!call || !*call) EndProcessOnCorruption("empty posted window call");
-      (*call)();
+    case WM_DPICHANGED: {
+      // The engine lays the page out at the new DPI first; the window then takes the
+      // rectangle Windows suggests, which keeps it where the user put it.
+      BOOL engineHandled = FALSE;
+      SciterApi()->SciterProcND(hwnd, message, wParam, lParam, &engineHandled);
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      if (suggested != nullptr) {
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      }
       return 0;
     }
     default:
@@ -325,7 +396,15 @@ bool Window::handle_event(HELEMENT, UINT group, LPVOID params) {
   return true;
 }
 
-int Window::OnLoadData(SCN_LOAD_DATA*) { return 0; }
+int Window::OnLoadData(SCN_LOAD_DATA* notification) {
+  // A page reads only the skin's own files: nothing above its folder, on another drive, on a
+  // share or behind a device name.
+  std::wstring path;
+  const std::wstring uri = notification != nullptr && notification->uri != nullptr ? notification->uri : L"";
+  if (PathOfFileUrl(uri, &path) && PathIsInsideFolder(path, m_pageFolder)) return LOAD_OK;
+  logging::LogMessage(logging::kLevelError, L"ov::gui::Window::OnLoadData", L"Refused to load %s", uri.c_str());
+  return LOAD_DISCARD;
+}
 int Window::OnDataLoaded(SCN_DATA_LOADED*) { return 0; }
 
 int Window::OnAttachBehavior(SCN_ATTACH_BEHAVIOR* notification) {

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "framework/scoped_handle.h"
@@ -32,6 +34,7 @@ class IWindow {
 };
 
 // Private messages: wParam points to a std::function<void()> run on the window's thread.
+// Only pointers that SendCall/PostCall registered are followed; others are logged and ignored.
 // kSendCallMessage: the sender owns the callable and waits (SendMessageW).
 // kPostCallMessage: allocated with new by the poster, deleted after the call (PostMessageW).
 constexpr UINT kSendCallMessage = WM_USER + 1;
@@ -55,6 +58,7 @@ class Window : public sciter::host<Window>, public sciter::event_handler, public
   int Close() override;
 
   // Engine notifications (host callback), in the order the engine's codes route to them.
+  // OnLoadData answers LOAD_DISCARD for anything outside the page's folder.
   virtual int OnLoadData(SCN_LOAD_DATA* notification);
   virtual int OnDataLoaded(SCN_DATA_LOADED* notification);
   virtual int OnAttachBehavior(SCN_ATTACH_BEHAVIOR* notification);
@@ -84,6 +88,10 @@ class Window : public sciter::host<Window>, public sciter::event_handler, public
   // Queues `call` for the window's thread; false (and nothing runs) when there is no window.
   bool PostCall(std::function<void()> call);
 
+  // The loop also ends when `ownerStop` (another window's stop event, not owned) is
+  // signalled: a popup asked from a window goes when that window is told to close.
+  void StopAlongWith(HANDLE ownerStop) { m_ownerStop = ownerStop; }
+
   HWND Handle() const { return m_hwnd.load(); }
   HWND Parent() const { return m_parent; }
   bool IsRunning() const { return m_running.load(); }
@@ -108,13 +116,21 @@ class Window : public sciter::host<Window>, public sciter::event_handler, public
   // Signals the stop event and waits for the UI thread: subclasses call it first in their
   // destructors, so that their page calls never reach a half-destroyed object.
   void StopAndWait();
+  HANDLE StopEvent() const { return m_stopEvent.Get(); }
+  // True once Close (or destruction) has begun.
+  bool StopRequested() const;
 
  private:
   static DWORD WINAPI ThreadStart(LPVOID param);
+  // The table of calls in flight (true: posted, owned by the table until run).
+  void RegisterCall(void* call, bool posted);
+  bool TakeCall(void* call, bool posted);
+  bool IsPendingCall(void* call);
 
   std::atomic<HWND> m_hwnd{nullptr};
   HWND m_parent = nullptr;
   std::wstring m_pageUrl;
+  std::wstring m_pageFolder;  // the only folder the page may read from
   HICON m_icon = nullptr;
   DWORD m_style = kDefaultStyle;
   DWORD m_exStyle = kDefaultExStyle;
@@ -124,8 +140,11 @@ class Window : public sciter::host<Window>, public sciter::event_handler, public
   std::function<int()> m_threadRoutine;
   ScopedHandle m_thread;
   ScopedHandle m_stopEvent;
+  HANDLE m_ownerStop = nullptr;
   GlosselHandle m_glossel;
   UINT m_updateLayeredMessage = 0;
+  std::mutex m_callsLock;
+  std::map<void*, bool> m_pendingCalls;
 };
 
 // "<program folder>\skin\<name><extension>": where the skin pages and the icon lie.

@@ -62,6 +62,15 @@ TEST_F(SkinAtCurrentDpi, DISABLED_ProgressScreenFitsItsWindow) {
   CDownloaderInterface screen(L"Orvane Endpoint Security", &manager);
   screen.Show(true);
   ASSERT_TRUE(WaitFor([&] { return screen.Handle() != nullptr && IsWindowVisible(screen.Handle()); }));
+  // This program has no manifest: the window host itself made the process per-monitor
+  // aware before its first window (Windows would otherwise stretch a 96-DPI bitmap).
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto threadContext = reinterpret_cast<HANDLE(WINAPI*)()>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+  const auto awarenessOf = reinterpret_cast<int(WINAPI*)(HANDLE)>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+  ASSERT_TRUE(threadContext != nullptr && awarenessOf != nullptr);
+  EXPECT_EQ(2, awarenessOf(threadContext())) << "per-monitor aware";
   RECT rect = {};
   GetWindowRect(screen.Handle(), &rect);
   EXPECT_EQ(static_cast<int>(layout::kProgressWidth * scale), rect.right - rect.left);

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "gui/dpi_awareness.h"
 #include "gui/sciter_engine.h"
 #include "gui/window.h"
 #include "gui_test_support.h"
@@ -28,10 +29,10 @@ class TestWindow final : public ov::gui::Window {
   void OnDestroy() override { ++destroyed; }
 };
 
-std::string Page(int width, int height, const std::string& script = "") {
+std::string Page(int width, int height, const std::string& script = "", const std::string& body = "") {
   return "<html><head><style>body { margin: 0; width: " + std::to_string(width) + "px; height: " +
          std::to_string(height) + "px; background-color: #336699; }</style><script>" + script +
-         "</script></head><body><div>page</div></body></html>";
+         "</script></head><body><div>page</div>" + body + "</body></html>";
 }
 
 class WindowHost : public ::testing::Test {
@@ -204,6 +205,111 @@ TEST_F(WindowHost, ParentIsDisabledWhileTheWindowRunsAndActiveAfter) {
   EXPECT_TRUE(IsWindowEnabled(parent));
   EXPECT_EQ(parent, GetActiveWindow());
   DestroyWindow(parent);
+}
+
+// The text a page function returns, called on the window's thread.
+std::wstring CallPage(ov::gui::Window& window, const char* function) {
+  std::wstring text;
+  window.SendCall([&] {
+    ov::gui::ScriptValue result;
+    ov::gui::SciterApi()->SciterCall(window.Handle(), function, 0, nullptr, result.Get());
+    text = result.GetString();
+  });
+  return text;
+}
+
+TEST_F(WindowHost, PagesOpenFromFoldersWhoseNamesLookLikeUrlSyntax) {
+  // "#" cuts a URL, "%25" decodes to "%": both must stay part of the folder's name.
+  const std::wstring page = folder_.Make(L"C# 50%25 x\\skin\\page.html");
+  ASSERT_TRUE(testing_support::WriteTextFile(page, Page(120, 60, "", "<script src='marker.js'></script>")));
+  ASSERT_TRUE(testing_support::WriteTextFile(folder_.Make(L"C# 50%25 x\\skin\\marker.js"),
+                                             "function probe() { return 'loaded'; }"));
+  TestWindow window(page, Icon());
+  window.Show(true);
+  ASSERT_TRUE(WaitFor([&] { return Visible(window); })) << "the page did not load";
+  EXPECT_EQ(L"loaded", CallPage(window, "probe")) << "its script beside it did not load";
+  window.Close();
+}
+
+TEST_F(WindowHost, PagesReadOnlyFilesOfTheirOwnFolder) {
+  const std::string marks = "var seen = []; function probe() { return seen.join(','); }";
+  const std::wstring page = folder_.Make(L"app\\skin\\page.html");
+  const std::wstring outside = folder_.Make(L"outside.js");
+  ASSERT_TRUE(testing_support::WriteTextFile(outside, "seen.push('outside');"));
+  ASSERT_TRUE(testing_support::WriteTextFile(folder_.Make(L"app\\skin\\inside.js"), "seen.push('inside');"));
+  std::string absolute(outside.begin(), outside.end());
+  ASSERT_TRUE(testing_support::WriteTextFile(
+      page, Page(120, 60, marks,
+                 "<script src='..\\..\\outside.js'></script><script src='" + absolute +
+                     "'></script><script src='\\\\host\\share\\x.js'></script><script src='inside.js'></script>")));
+  TestWindow window(page, Icon());
+  window.Show(true);
+  ASSERT_TRUE(WaitFor([&] { return Visible(window); }));
+  EXPECT_EQ(L"inside", CallPage(window, "probe")) << "above the folder, another path or a share was read";
+  window.Close();
+}
+
+TEST_F(WindowHost, EachWindowShowsItsOwnLiveIcon) {
+  {
+    TestWindow first(WritePage(Page(100, 50)), Icon());
+    first.Show(true);
+    ASSERT_TRUE(WaitFor([&] { return Visible(first); }));
+    first.Close();
+  }  // its icon is destroyed with it
+  TestWindow second(WritePage(Page(100, 50)), Icon());
+  second.Show(true);
+  ASSERT_TRUE(WaitFor([&] { return Visible(second); }));
+  ASSERT_NE(nullptr, second.Icon());
+  EXPECT_EQ(second.Icon(), reinterpret_cast<HICON>(SendMessageW(second.Handle(), WM_GETICON, ICON_BIG, 0)));
+  EXPECT_EQ(second.Icon(), reinterpret_cast<HICON>(SendMessageW(second.Handle(), WM_GETICON, ICON_SMALL, 0)));
+  EXPECT_EQ(0, GetClassLongPtrW(second.Handle(), GCLP_HICON)) << "the class keeps no window's icon";
+  second.Close();
+}
+
+TEST_F(WindowHost, CallMessagesFromOthersAreIgnored) {
+  TestWindow window(WritePage(Page(100, 50)), Icon());
+  window.Show(true);
+  ASSERT_TRUE(WaitFor([&] { return Visible(window); }));
+  // A stray sender: this thread is not the window's, and the pointers were never registered.
+  EXPECT_EQ(0, SendMessageW(window.Handle(), ov::gui::kSendCallMessage, 0, 0));
+  EXPECT_EQ(0, SendMessageW(window.Handle(), ov::gui::kSendCallMessage, 0x1234, 0));
+  EXPECT_EQ(0, SendMessageW(window.Handle(), ov::gui::kPostCallMessage, 0, 0));
+  PostMessageW(window.Handle(), ov::gui::kPostCallMessage, 0x5678, 0);
+  bool ran = false;
+  ASSERT_TRUE(window.SendCall([&] { ran = true; })) << "the window is still there";
+  EXPECT_TRUE(ran);
+  window.Close();
+}
+
+TEST(WindowPlacement, CentredOnTheWorkAreaWhereverItStarts) {
+  // A taskbar on the left (work area from x 100) or on top (from y 50), or a second monitor.
+  const POINT at = ov::gui::CentredOn(RECT{100, 50, 1100, 850}, SIZE{400, 200});
+  EXPECT_EQ(400, at.x);
+  EXPECT_EQ(350, at.y);
+  const POINT left = ov::gui::CentredOn(RECT{-1920, 0, 0, 1080}, SIZE{440, 170});
+  EXPECT_EQ(-1920 + 740, left.x);
+  EXPECT_EQ(455, left.y);
+}
+
+TEST_F(WindowHost, ANewDpiLaysThePageOutAgainInTheSuggestedRectangle) {
+  TestWindow window(WritePage(Page(200, 100)), Icon());
+  window.Show(true);
+  ASSERT_TRUE(WaitFor([&] { return Visible(window); }));
+  // The window went to a monitor at 200 %: Windows suggests a rectangle for it there.
+  RECT suggested = {30, 40, 30 + 400, 40 + 200};
+  SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+  RECT rect = {};
+  GetWindowRect(window.Handle(), &rect);
+  EXPECT_EQ(30, rect.left);
+  EXPECT_EQ(40, rect.top);
+  EXPECT_EQ(400, rect.right - rect.left);
+  EXPECT_EQ(200, rect.bottom - rect.top);
+  int width = 0;
+  int height = 0;
+  ASSERT_TRUE(window.SendCall([&] { window.GetContentSize(&width, &height); }));
+  EXPECT_EQ(400, width) << "laid out at 192 DPI";
+  EXPECT_EQ(200, height);
+  window.Close();
 }
 
 }  // namespace

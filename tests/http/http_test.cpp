@@ -131,6 +131,22 @@ TEST_F(Http, ContentLengthReachesTheListenerAndProgressSumsToTheSize) {
   EXPECT_EQ(BigFile(), ReadBinaryFile(File(L"b")));
 }
 
+TEST_F(Http, ACancelFromTheListenerEndsTheTransferAtOnce) {
+  // The user confirmed quitting: the listener answers the first progress call with -2.
+  struct Cancelling : testing_support::RecordingListener {
+    int OnDownloadProgress(const DownloadStatus::FileIdentity& file, const DownloadStatus::ProgressPair& p) override {
+      RecordingListener::OnDownloadProgress(file, p);
+      return DownloadStatus::kCancelled;
+    }
+  } cancelling;
+  EXPECT_EQ(static_cast<uint32_t>(DownloadStatus::kCancelled),
+            wrapper_.SendRequest(server_.Url("http", Path(L"cancel", L"big.bin")).c_str(), File(L"x").c_str(),
+                                 &cancelling, L""));
+  EXPECT_EQ(1u, cancelling.totals.size()) << "the transfer went on after the cancel";
+  EXPECT_LT(cancelling.received, 1048576u);
+  EXPECT_FALSE(testing_support::FileExists(File(L"x")));
+}
+
 TEST_F(Http, FailingConfiguredProxyFallsBackToDirect) {
   wrapper_.SetConfiguredProxy(Proxy(server_.Port("bad_proxy")));
   ASSERT_EQ(0u, wrapper_.SendRequest(server_.Url("http", Path(L"fallback", L"small.txt")).c_str(), File(L"f").c_str(),

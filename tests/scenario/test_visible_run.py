@@ -57,6 +57,35 @@ class VisibleRun(unittest.TestCase):
             self.assertEqual([("status", 200, 0, "T-9"), ("install", "-2/0")], reports(r))
             self.assertEqual([], r.temp_left)
 
+    def test_quit_confirmed_during_the_last_file_stops_its_transfer_and_installs_nothing(self):
+        with Scenario("visible-cancel-last") as s:
+            # The kit's last file arrives slowly (10 bytes every 0.5 s, some 7 s): the quit
+            # question opens while it arrives and stays open for 3 s; Yes then still counts.
+            s.serve(rules=[{"path": r"test_installer\.ini$", "trickle": [10, 0.5]}])
+            s.build_kit()
+            r, user = run_with_user(s, ["shot:started", "wait:2000", "cancel", "wait:3000", "yes", "gone"],
+                                    visible_args(s))
+            self.assertIsNotNone(r, user)
+            self.assertIn("done: gone", user)
+            self.assertEqual(CANCELLED, r.exit_code, user + "\n".join(r.messages()))
+            self.assertTrue(r.logged("Files download cancelled by user."))
+            self.assertEqual([], r.installer_runs)
+            self.assertEqual([("status", 200, 0, "T-9"), ("install", "-2/0")], reports(r))
+            self.assertEqual([], r.temp_left)
+
+    def test_closing_the_screen_does_not_wait_on_an_open_question(self):
+        with Scenario("visible-cancel-open") as s:
+            # The last file fails while the user leaves the quit question open: the run goes on
+            # to its error popup without an answer.
+            s.serve(rules=[{"path": r"test_installer\.ini$", "delay": 2.0, "status": 404}])
+            s.build_kit()
+            r, user = run_with_user(s, ["shot:started", "wait:500", "cancel", "errorpopup:open-question-error"],
+                                    visible_args(s))
+            self.assertIsNotNone(r, user)
+            self.assertIn("done: errorpopup:open-question-error", user)
+            self.assertEqual(100404, r.exit_code, user + "\n".join(r.messages()))
+            self.assertEqual([], r.installer_runs)
+
     def test_visible_run_without_cancel_installs_and_closes_its_screen(self):
         with Scenario("visible-install") as s:
             s.serve(rules=slow_parts(0.5))
@@ -124,9 +153,14 @@ class VisibleRun(unittest.TestCase):
         with Scenario("no-engine") as s:
             s.build_kit()
             os.remove(os.path.join(s.dist, "sciter.dll"))
-            r = s.run(agent_args=visible_args(s))
+            r = s.run(agent_args="/ovparams statustofile taskId=T-9 sourceUrlEnc=" + s.encoded_url())
             self.assertEqual(ENGINE_MISSING, r.exit_code)
             self.assertEqual([], r.installer_runs)
+            # Checked before anything is reported, and the run still ends through its stop stages.
+            self.assertEqual([], reports(r))
+            self.assertEqual([], r.temp_left)
+            self.assertTrue(os.path.exists(os.path.join(s.folder, "agent", "-1.ret")),
+                            os.listdir(os.path.join(s.folder, "agent")))
             r = s.run(agent_args="/ovparams silent taskId=T sourceUrlEnc=" + s.encoded_url())
             self.assertEqual(0, r.exit_code, "a silent run shows nothing and needs no engine")
             self.assertEqual(1, len(r.installer_runs))

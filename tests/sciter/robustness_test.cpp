@@ -180,5 +180,32 @@ TEST(SciterRobustnessTest, TreesNestedDeeperThanTheParserAllowsStillLayOutAndPai
   EXPECT_EQ(sink.malformed(), 0u);
 }
 
+TEST(SciterRobustnessTest, DescendantSelectorsThatNeverMatchStayCheapOnDeepTrees) {
+  // Each element is tried once per selector part: before, every extra descendant part
+  // multiplied the work (60 levels took seconds; 150 would never end).
+  std::wstring html = L"<html><head><style>.nope div div div div div div div div span { color: red }</style></head><body>";
+  for (int i = 0; i < 150; ++i) html += L"<div>";
+  html += L"<span id=leaf>x</span>";
+  for (int i = 0; i < 150; ++i) html += L"</div>";
+  html += L"</body></html>";
+  CountingSink sink;
+  Page page(sink.Sink(), ANTIALIASED_QUALITY);
+  page.Load(html, L"C:\\deep\\page.html", nullptr);
+  page.Layout(LayoutOptions());
+  const Node* leaf = page.document().FindById(L"leaf");
+  ASSERT_NE(nullptr, leaf);
+  std::vector<Selector> selectors;
+  std::wstring error;
+  ASSERT_TRUE(ParseSelectorList(L".nope div div div div div div div div div span", &selectors, &error));
+  EXPECT_FALSE(SelectorMatches(selectors[0], leaf));
+  ASSERT_TRUE(ParseSelectorList(L"body div div div div div div div div div span", &selectors, &error));
+  EXPECT_TRUE(SelectorMatches(selectors[0], leaf));
+  // Selectors longer than the cap are refused as they are parsed.
+  std::wstring longest = L"div";
+  for (size_t i = 1; i < kMaxSelectorParts; ++i) longest += L" div";
+  EXPECT_TRUE(ParseSelectorList(longest, &selectors, &error)) << error;
+  EXPECT_FALSE(ParseSelectorList(longest + L" span", &selectors, &error));
+}
+
 }  // namespace
 }  // namespace sciter_engine

@@ -1,5 +1,6 @@
 #include "sciter/sciter_test_support.h"
 
+#include "outside/sciter/url.h"
 #include "support/test_support.h"
 
 namespace sciter_testing {
@@ -8,11 +9,7 @@ std::wstring PagesFolder() { return testing_support::TestBinFolder() + L"\\scite
 
 std::wstring PagePath(const std::wstring& name) { return PagesFolder() + L"\\" + name; }
 
-std::wstring PageUrl(const std::wstring& name) {
-  std::wstring url = L"file://";
-  for (wchar_t c : PagePath(name)) url += c == L'\\' ? L'/' : c;
-  return url;
-}
+std::wstring PageUrl(const std::wstring& name) { return sciter_engine::PathToFileUrl(PagePath(name)); }
 
 sciter_engine::DiagnosticSink DiagnosticRecorder::Sink() {
   return [this](UINT subsystem, UINT severity, const std::wstring& text) {

@@ -120,6 +120,22 @@ TEST_F(ScriptTest, CallGlobalFollowsDottedNamesWithThisBound) {
   EXPECT_FALSE(engine_->CallGlobal("", {}, &result));
 }
 
+TEST_F(ScriptTest, ThrowingGettersOnTheWayToACalledFunctionAreAnErrorNotAnAbort) {
+  Start(L"<body></body>");
+  ASSERT_TRUE(engine_->Run(L"var GenericPopup = {};"
+                           L"Object.defineProperty(GenericPopup, 'setTitle', { get: function () { throw new Error('getter'); } });"
+                           L"var Odd = { give: function () {"
+                           L"  var o = {}; Object.defineProperty(o, 'x', { enumerable: true, get: function () { throw 1; } });"
+                           L"  return o; } };",
+                           L"odd.js"));
+  Value result;
+  EXPECT_FALSE(engine_->CallGlobal("GenericPopup.setTitle", {Value::String(L"t")}, &result));
+  EXPECT_TRUE(diagnostics_.Contains(OT_TIS, L"getter")) << diagnostics_.Dump();
+  // Converting a result whose property throws fails the call the same way.
+  EXPECT_FALSE(engine_->CallGlobal("Odd.give", {}, &result));
+  EXPECT_EQ(Eval("2 + 2"), Value::Int(4)) << "the engine goes on";
+}
+
 TEST_F(ScriptTest, ValuesRoundTripThroughScript) {
   Start(L"<body></body>");
   ASSERT_TRUE(engine_->Run(L"function same(v) { return v; }", L"same.js"));
@@ -290,6 +306,33 @@ TEST_F(ScriptTest, RunawayScriptIsStoppedAndTheEngineGoesOn) {
   EXPECT_TRUE(diagnostics_.Contains(OT_TIS, L"script stopped: it ran longer than 300 ms")) << diagnostics_.Dump();
   // A loop that catches the stop is stopped all the same.
   EXPECT_FALSE(engine_->Run(L"for (;;) { try { while (true) {} } catch (e) {} }", L"stubborn.js"));
+  EXPECT_EQ(Eval("1 + 1"), Value::Int(2));
+}
+
+TEST_F(ScriptTest, TextWritesKeepTheNodeCountFlat) {
+  Start(L"<body><div id=percent>0 %</div><div id=speed></div><div id=box><b>x</b>y</div></body>");
+  const size_t before = document_.NodeCount();
+  ASSERT_TRUE(engine_->Run(L"var p = document.getElementById('percent'), s = document.getElementById('speed');"
+                           L"var b = document.getElementById('box');"
+                           L"for (var i = 0; i < 10000; i++) {"
+                           L"  p.textContent = (i % 100) + ' %'; s.textContent = i + ' KB/s';"
+                           L"  b.textContent = i; }",
+                           L"progress.js"))
+      << diagnostics_.Dump();
+  EXPECT_EQ(Eval("s.textContent"), Value::String(L"9999 KB/s"));
+  // One text node for the first speed; the box's text replaces its "y" (freed) and its <b>
+  // (an element: detached, kept for the engine's pointers).
+  EXPECT_EQ(document_.NodeCount(), before + 1);
+}
+
+TEST_F(ScriptTest, AScriptBeyondTheHeapBudgetFailsAndTheEngineGoesOn) {
+  Start(L"<body></body>");
+  engine_->set_heap_limit(engine_->heap_used() + (4u << 20));
+  // Each string differs (equal ones would be interned once): 100 KB more per round.
+  EXPECT_FALSE(engine_->Run(L"var hoard = []; for (;;) hoard.push(new Array(100001).join('x') + hoard.length);", L"hoard.js"));
+  EXPECT_GE(diagnostics_.Count(OT_TIS, OS_ERROR), 1u) << diagnostics_.Dump();
+  engine_->set_heap_limit(ScriptEngine::kDefaultHeapLimit);
+  ASSERT_TRUE(engine_->Run(L"hoard = null;", L"free.js"));
   EXPECT_EQ(Eval("1 + 1"), Value::Int(2));
 }
 

@@ -28,6 +28,18 @@ TEST(UrlTest, NonLocalAddressesAreRefused) {
   EXPECT_EQ(Path(L"page.html"), L"<refused>");
 }
 
+TEST(UrlTest, SharesAndDevicePathsAreRefused) {
+  // A share would open an SMB connection (and offer the user's credentials to its host).
+  EXPECT_EQ(Path(L"file:////host/share/x.png"), L"<refused>");
+  EXPECT_EQ(Path(L"file://\\\\host\\share\\x.png"), L"<refused>");
+  EXPECT_EQ(Path(L"\\\\host\\share\\x.png"), L"<refused>");
+  EXPECT_EQ(Path(L"file:////./pipe/x"), L"<refused>");
+  EXPECT_EQ(Path(L"\\\\?\\C:\\x.png"), L"<refused>");
+  std::wstring path;
+  EXPECT_FALSE(ResolveReference(L"C:\\app\\skin\\palisk.html", L"\\\\host\\x.png", &path));
+  EXPECT_FALSE(ResolveReference(L"C:\\app\\skin\\palisk.html", L"//host/x.png", &path));
+}
+
 TEST(UrlTest, ReferencesResolveAgainstThePageFolder) {
   std::wstring path;
   ASSERT_TRUE(ResolveReference(L"C:\\app\\skin\\palisk.html", L"palisk.js", &path));
@@ -43,7 +55,11 @@ TEST(UrlTest, ReferencesResolveAgainstThePageFolder) {
 }
 
 TEST(UrlTest, PathsBecomeFileUrls) {
-  EXPECT_EQ(PathToFileUrl(L"C:\\a\\b.css"), L"file://C:/a/b.css");
+  EXPECT_EQ(PathToFileUrl(L"C:\\a\\b.css"), L"file:///C:/a/b.css");
+  // Characters that mean something in a URL are escaped, and read back as they were.
+  const std::wstring odd = L"C:\\C# 50%25 x\\skin\\p?.html";
+  EXPECT_EQ(PathToFileUrl(odd), L"file:///C:/C%23%2050%2525%20x/skin/p%3F.html");
+  EXPECT_EQ(Path(PathToFileUrl(odd)), odd);
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ GET /__control/requests returns the records; POST /__control/reset forgets them.
 A rule: {"path": regex (matched against the path), "method": "GET"|"POST" (optional),
          "status": code, "close_after": bytes, "reset_after": bytes, "stall": seconds,
          "delay": seconds, "content_length": claimed length, "first": n (only the first n
-         matching requests), "body": text}
+         matching requests), "body": text, "trickle": [bytes, seconds] (the body sent in
+         pieces of that many bytes, that many seconds apart)}
 Management endpoints: GET /mgmt/install/<state>/<error> (install link) and POST /mgmt/status
 (status link, form field "json"); both answer "OK" and are recorded like every request.
 """
@@ -166,6 +167,15 @@ class KitHandler(http.server.BaseHTTPRequestHandler):
             cut = ("close", rule["close_after"])
         if rule and "reset_after" in rule:
             cut = ("reset", rule["reset_after"])
+        if cut is None and rule and rule.get("trickle"):
+            piece, pause = rule["trickle"]
+            data = data[:claimed]
+            for at in range(0, len(data), piece):
+                self.wfile.write(data[at:at + piece])
+                self.wfile.flush()
+                if at + piece < len(data):
+                    time.sleep(pause)
+            return
         if cut is None:
             self.wfile.write(data[:claimed] if claimed < len(data) else data)
             if claimed > len(data):

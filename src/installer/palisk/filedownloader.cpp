@@ -167,10 +167,13 @@ int CFileDownloader::AttachProgress(bool silent, const std::wstring& title, int3
   return 0;
 }
 
-void CFileDownloader::CloseProgress() {
-  if (m_screen) m_screen->Close();
+int32_t CFileDownloader::CloseProgress() {
+  // Close dismisses a question still open without waiting for it; the user's decision is
+  // final once the screen is gone.
+  const bool cancelled = m_screen && (m_screen->Close(), m_screen->IsCancelled());
   if (m_listener) m_listener->SetObserver(nullptr);
   m_screen.reset();
+  return cancelled ? kCancelled : 0;
 }
 
 int32_t CFileDownloader::DownloadFiles(int32_t attempts, int32_t) {
@@ -188,6 +191,7 @@ int32_t CFileDownloader::DownloadFiles(int32_t attempts, int32_t) {
     entry.status = 3;
     for (int32_t attempt = 1;; ++attempt) {
       result = DownloadFile(entry, L"");
+      if (result == kCancelled) break;  // the user stopped this transfer
       if (result == 0) {
         if (!CheckFile(entry)) {
           PALISK_LOG(kError, L"Downloaded file \"%s\" failed validation after download", entry.finalPath.c_str());
@@ -197,6 +201,9 @@ int32_t CFileDownloader::DownloadFiles(int32_t attempts, int32_t) {
       }
       if (attempt >= maxAttempts) break;
     }
+    // A quit confirmed while the file arrived or was checked stops the run here, after the
+    // last file as after any other.
+    if (result == 0 && m_screen && m_screen->QueryCancel() == kCancelled) result = kCancelled;
     entry.result = result;
     entry.status = 1;
     if (result != 0) break;
@@ -250,7 +257,7 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
   PALISK_LOG(kInfo, L"Downloading file with hypra: final file path = \"%s\"", finalPath.c_str());
   int32_t result = static_cast<int32_t>(m_http.SendRequest(requestUrl.c_str(), &writer, m_listener.get(), body));
   PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);
-  if (result != 0 && !hasScheme) {
+  if (result != 0 && result != kCancelled && !hasScheme) {
     PALISK_LOG(kInfo, L"File protocol missing,failed to download with hppt [err = %d],attempting https", result);
     requestUrl = BuildRequestUrl(url, L"https://");
     PALISK_LOG(kInfo, L"Downloading file with hypra using protocol \"%s\": final file path = \"%s\"", L"https://",

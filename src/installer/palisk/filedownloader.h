@@ -57,7 +57,8 @@ class CFileDownloader {
 
   // Prepares the run's progress accounting and screen (nothing when silent). 0 or 1627.
   int AttachProgress(bool silent, const std::wstring& title, int32_t attempts, int managerKind);
-  void CloseProgress();
+  // Closes the screen; -2 when the user had confirmed quitting by then, else 0.
+  int32_t CloseProgress();
 
   // Bytes that every download must leave free on its drive (the kit's minimum space).
   void SetFreeSpaceMargin(uint64_t bytes) { m_freeSpaceMargin = bytes; }

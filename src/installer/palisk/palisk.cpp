@@ -13,6 +13,7 @@
 #include "framework/module_path.h"
 #include "framework/system_library.h"
 #include "gui/message_box.h"
+#include "gui/sciter_engine.h"
 #include "installer/palisk/command_line.h"
 #include "installer/palisk/glossel_client.h"
 #include "installer/palisk/launch_parameters.h"
@@ -88,8 +89,16 @@ void ShowDescriptorError(const Run& run, int32_t error) {
   ov::gui::ShowMessageBox(Translate(text), Translate(L"_LSPalisk error!LS_"), MB_OK | MB_ICONERROR);
 }
 
+constexpr uint32_t kEngineMissing = static_cast<uint32_t>(-1);
+
 // Steps 13 to 19: the kit, from its descriptors to the installer's exit code.
 uint32_t RunKit(Run& run) {
+  // A visible run needs the page engine for its screen and its popups: without it nothing is
+  // downloaded or reported, and the run ends through the usual stop stages.
+  if (!run.silent && !ov::gui::EngineAvailable()) {
+    PALISK_LOG(kError, L"The HTML engine (sciter.dll) could not be loaded.");
+    return kEngineMissing;
+  }
   CProductConfig configuration;
   const uint32_t folderError = CreateWorkingFolder(run.workingFolder);
   if (folderError != 0) {

@@ -473,7 +473,8 @@ int32_t CProductConfig::DownloadFiles() {
                               m_allSizesKnown ? CFileDownloader::kCountBytes : CFileDownloader::kCountFiles);
   result = m_downloader.DownloadFiles(m_product.retryCount, m_silent ? 1 : 0);
   if (result != 0) PALISK_LOG(kWarning, L"DownloadFiles/DownloadFiles error = %d.", result);
-  m_downloader.CloseProgress();
+  // A quit confirmed after the last check still counts: nothing is installed then.
+  if (m_downloader.CloseProgress() == CFileDownloader::kCancelled) result = CFileDownloader::kCancelled;
   PALISK_LOG(kInfo, L"DownloadFiles exit code = %d.", result);
   return result;
 }

@@ -265,7 +265,7 @@ int PerformRequest(const RequestOptions& o) {
     if (read == 0) break;
     if (const int error = sink.Write(buffer.data(), read)) return error;
     received += read;
-    if (o.progress != nullptr) o.progress(read, o.progressContext);
+    if (o.progress != nullptr && o.progress(read, o.progressContext) != 0) return kHypraStopped;
   }
   // A connection closed early ends like a clean end of data: only the count tells.
   if (lengthKnown && received != contentLength) return kHypraTruncated;

@@ -11,6 +11,7 @@
 
 #include "diagnostics.h"
 #include "dom.h"
+#include "selectors.h"
 
 namespace sciter_engine {
 
@@ -74,30 +75,6 @@ struct Declaration {
 bool SubstituteVariables(const std::wstring& text, const std::map<std::wstring, std::wstring>& custom,
                          std::wstring* out);
 
-// One compound selector: tag (empty for any), #id, .classes, :states, [attributes].
-struct CompoundSelector {
-  std::wstring tag;
-  std::wstring id;
-  std::vector<std::wstring> classes;
-  unsigned states = 0;  // ElementState bits
-  bool first_child = false;
-  bool last_child = false;
-  bool root = false;      // :root
-  int disabled = -1;      // :disabled 1, :enabled 0
-  struct AttributeTest {
-    std::wstring name;
-    bool has_value = false;
-    std::wstring value;
-  };
-  std::vector<AttributeTest> attributes;
-};
-
-struct Selector {
-  // parts[0] is the leftmost; combinators[i] joins parts[i] and parts[i + 1]: ' ' or '>'.
-  std::vector<CompoundSelector> parts;
-  std::vector<wchar_t> combinators;
-  unsigned specificity = 0;  // ids << 16 | classes, attributes and states << 8 | tags
-};
 
 struct Rule {
   std::vector<Selector> selectors;
@@ -116,10 +93,6 @@ StyleSheet ParseStyleSheet(const std::wstring& text, const std::wstring& source_
 std::vector<Declaration> ParseDeclarations(const std::wstring& text,
                                            const std::wstring& source_name,
                                            const DiagnosticSink& sink);
-// A selector list as querySelector takes it; false (and a message) when it is not valid.
-bool ParseSelectorList(const std::wstring& text, std::vector<Selector>* selectors,
-                       std::wstring* error);
-bool SelectorMatches(const Selector& selector, const Node* element);
 
 bool ParseColor(const std::wstring& text, Color* color);
 // A CSS name in script spelling ("backgroundColor") as CSS writes it ("background-color").

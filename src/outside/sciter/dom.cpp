@@ -124,6 +124,7 @@ Document::Document() = default;
 
 Node* Document::Make(NodeKind kind) {
   nodes_.push_back(std::make_unique<Node>(kind, static_cast<int>(nodes_.size())));
+  ++live_;
   return nodes_.back().get();
 }
 
@@ -151,6 +152,14 @@ void Document::Detach(Node* child) {
   siblings.erase(std::remove(siblings.begin(), siblings.end(), child), siblings.end());
   child->parent = nullptr;
   Touch();
+}
+
+void Document::Discard(Node* child) {
+  if (!child) return;
+  Detach(child);
+  if (child->IsElement() || child->exposed || child == root_) return;
+  nodes_[child->number()].reset();
+  --live_;
 }
 
 bool Document::AppendChild(Node* parent, Node* child) {

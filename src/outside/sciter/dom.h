@@ -1,6 +1,7 @@
 // The document tree the markup parser builds and the script changes: elements with their
-// attributes, text and comments. The document owns every node it ever made (an arena), so a
-// node the script removed stays valid while a script still refers to it.
+// attributes, text and comments. The document owns its nodes (numbered, never renumbered);
+// a removed node stays valid while the script may refer to it, and text and comments the
+// script never saw are freed when they leave the tree.
 #pragma once
 
 #include <memory>
@@ -64,6 +65,8 @@ class Node {
   std::vector<Node*> ElementChildren() const;
 
   unsigned state = 0;  // ElementState bits
+  // The script has been given this node's number (it may hold a wrapper for it).
+  mutable bool exposed = false;
   NodeGeometry geometry;
   // Filled by the cascade; null for elements not styled yet.
   std::shared_ptr<const ComputedStyle> style;
@@ -93,6 +96,11 @@ class Document {
   bool AppendChild(Node* parent, Node* child);
   bool InsertBefore(Node* parent, Node* child, Node* before);
   void Detach(Node* child);
+  // Detaches `child` and frees it when it is a text or comment node the script never saw;
+  // elements (which the engine may point at) stay.
+  void Discard(Node* child);
+  // Nodes alive now.
+  size_t NodeCount() const { return live_; }
 
   // The <html> element (made by the parser when the page has none).
   Node* root() const { return root_; }
@@ -113,7 +121,8 @@ class Document {
  private:
   Node* Make(NodeKind kind);
 
-  std::vector<std::unique_ptr<Node>> nodes_;
+  std::vector<std::unique_ptr<Node>> nodes_;  // by number; freed nodes leave a null slot
+  size_t live_ = 0;
   Node* root_ = nullptr;
   unsigned long long version_ = 1;
 };

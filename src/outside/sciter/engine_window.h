@@ -1,6 +1,7 @@
 // The engine's side of one window: its options, diagnostics, host callback and event
 // handlers, the loaded page with its script, painting (layered or WM_PAINT) and input.
-// Every method runs on the window's thread.
+// engine_window.cpp holds the window registry, options, loading and output; engine_input.cpp
+// the mouse, keys and focus. Every method runs on the window's thread.
 #pragma once
 
 #include <windows.h>
@@ -112,6 +113,7 @@ class EngineWindow : public ScriptHost, public std::enable_shared_from_this<Engi
   std::shared_ptr<Page> page_;
   std::shared_ptr<ScriptEngine> script_;
   PixelBuffer surface_;
+  int dpi_ = 0;  // from WM_DPICHANGED; 0 until one came
   Node* focused_ = nullptr;
   Node* hovered_ = nullptr;
   Node* pressed_ = nullptr;

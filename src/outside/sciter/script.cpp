@@ -13,7 +13,8 @@
 // duktape's exec-timeout hook (its build defines DUK_USE_EXEC_TIMEOUT_CHECK to this name):
 // the heap's user data is the ScriptEngine.
 extern "C" int palisk_sciter_exec_timeout(void* udata) {
-  return udata && static_cast<sciter_engine::ScriptEngine*>(udata)->TimeIsUp() ? 1 : 0;
+  // The heap's user data is the engine's heap account, which knows its engine.
+  return udata && static_cast<sciter_engine::ScriptEngine::HeapAccount*>(udata)->engine->TimeIsUp() ? 1 : 0;
 }
 
 namespace sciter_engine {
@@ -27,7 +28,7 @@ constexpr const char kHandlersKey[] = "\xFF" "handlers";
 ScriptEngine* EngineOf(duk_context* ctx) {
   duk_memory_functions functions;
   duk_get_memory_functions(ctx, &functions);
-  return static_cast<ScriptEngine*>(functions.udata);
+  return static_cast<ScriptEngine::HeapAccount*>(functions.udata)->engine;
 }
 
 std::wstring GetString(duk_context* ctx, duk_idx_t index) {
@@ -53,7 +54,11 @@ Node* ElementArg(duk_context* ctx, duk_idx_t index) {
   return node;
 }
 
-int NumberOf(const Node* node) { return node ? node->number() : -1; }
+int NumberOf(const Node* node) {
+  if (!node) return -1;
+  node->exposed = true;
+  return node->number();
+}
 
 void Changed(duk_context* ctx) {
   ScriptEngine* engine = EngineOf(ctx);
@@ -64,7 +69,7 @@ void Changed(duk_context* ctx) {
 void PushIdArray(duk_context* ctx, const std::vector<Node*>& nodes) {
   duk_idx_t array = duk_push_array(ctx);
   for (size_t i = 0; i < nodes.size(); ++i) {
-    duk_push_int(ctx, nodes[i]->number());
+    duk_push_int(ctx, NumberOf(nodes[i]));
     duk_put_prop_index(ctx, array, static_cast<duk_uarridx_t>(i));
   }
 }
@@ -211,8 +216,15 @@ duk_ret_t NSetText(duk_context* ctx) {
   const std::wstring text = GetString(ctx, 1);
   Document* document = EngineOf(ctx)->document();
   if (node->IsElement()) {
-    for (Node* child : std::vector<Node*>(node->children)) document->Detach(child);
-    if (!text.empty()) document->AppendChild(node, document->CreateText(text));
+    // A progress page rewrites its texts several times a second: the one text node is
+    // kept and rewritten, and replaced text the script never saw is freed.
+    const bool reusable = !text.empty() && node->children.size() == 1 && node->children[0]->kind() == NodeKind::kText;
+    if (reusable) {
+      node->children[0]->text = text;
+    } else {
+      for (Node* child : std::vector<Node*>(node->children)) document->Discard(child);
+      if (!text.empty()) document->AppendChild(node, document->CreateText(text));
+    }
   } else {
     node->text = text;
   }
@@ -303,7 +315,7 @@ duk_ret_t NCreate(duk_context* ctx) {
   if (tag.empty() || tag.find_first_of(L" <>/\"'=") != std::wstring::npos) {
     return duk_error(ctx, DUK_ERR_SYNTAX_ERROR, "createElement: '%s' is not a tag name", duk_safe_to_string(ctx, 0));
   }
-  duk_push_int(ctx, EngineOf(ctx)->document()->CreateElement(tag)->number());
+  duk_push_int(ctx, NumberOf(EngineOf(ctx)->document()->CreateElement(tag)));
   return 1;
 }
 
@@ -374,7 +386,7 @@ duk_ret_t NSetHtml(duk_context* ctx) {
   Document* document = engine->document();
   Node* focused = engine->host()->FocusedElement();
   if (focused && element->IsAncestorOf(focused)) engine->host()->SetFocus(nullptr);
-  for (Node* child : std::vector<Node*>(element->children)) document->Detach(child);
+  for (Node* child : std::vector<Node*>(element->children)) document->Discard(child);
   if (Node* body = fragment.Body()) {
     for (const Node* child : body->children) document->AppendChild(element, CloneInto(document, child, 0));
   }
@@ -383,7 +395,7 @@ duk_ret_t NSetHtml(duk_context* ctx) {
 }
 
 duk_ret_t NCreateText(duk_context* ctx) {
-  duk_push_int(ctx, EngineOf(ctx)->document()->CreateText(GetString(ctx, 0))->number());
+  duk_push_int(ctx, NumberOf(EngineOf(ctx)->document()->CreateText(GetString(ctx, 0))));
   return 1;
 }
 
@@ -616,9 +628,51 @@ constexpr NativeFunction kNatives[] = {
     {"reportError", NReportError, 2},
 };
 
+// The heap's allocator: each block carries its size in front, so the account knows what a
+// free or a resize gives back.
+constexpr size_t kBlockHeader = 16;  // keeps the blocks' alignment
+
+void* CappedAlloc(void* udata, duk_size_t size) {
+  auto* heap = static_cast<ScriptEngine::HeapAccount*>(udata);
+  if (size == 0) return nullptr;
+  if (heap->enforced && (size > heap->limit || heap->used > heap->limit - size)) return nullptr;
+  char* block = static_cast<char*>(std::malloc(size + kBlockHeader));
+  if (!block) return nullptr;
+  *reinterpret_cast<size_t*>(block) = size;
+  heap->used += size;
+  return block + kBlockHeader;
+}
+
+void CappedFree(void* udata, void* pointer) {
+  if (!pointer) return;
+  char* block = static_cast<char*>(pointer) - kBlockHeader;
+  static_cast<ScriptEngine::HeapAccount*>(udata)->used -= *reinterpret_cast<size_t*>(block);
+  std::free(block);
+}
+
+void* CappedRealloc(void* udata, void* pointer, duk_size_t size) {
+  auto* heap = static_cast<ScriptEngine::HeapAccount*>(udata);
+  if (!pointer) return CappedAlloc(udata, size);
+  if (size == 0) {
+    CappedFree(udata, pointer);
+    return nullptr;
+  }
+  char* block = static_cast<char*>(pointer) - kBlockHeader;
+  const size_t old_size = *reinterpret_cast<size_t*>(block);
+  if (heap->enforced && size > old_size &&
+      (size - old_size > heap->limit || heap->used > heap->limit - (size - old_size))) {
+    return nullptr;
+  }
+  char* grown = static_cast<char*>(std::realloc(block, size + kBlockHeader));
+  if (!grown) return nullptr;
+  *reinterpret_cast<size_t*>(grown) = size;
+  heap->used = heap->used - old_size + size;
+  return grown + kBlockHeader;
+}
+
 void FatalError(void* udata, const char* message) {
   // Only reached when an error escapes every protected call: a bug in this engine.
-  ScriptEngine* engine = static_cast<ScriptEngine*>(udata);
+  ScriptEngine* engine = static_cast<ScriptEngine::HeapAccount*>(udata)->engine;
   if (engine) engine->Diagnose(OS_ERROR, L"script engine failure: " + Utf8ToWide(message, strlen(message)));
   std::abort();
 }
@@ -646,9 +700,22 @@ class ScriptEngine::Entry {
   duk_idx_t top_;
 };
 
+// The heap budget holds while page code runs, inside the protected call only: the engine's
+// own work around it (arguments, error reports) must never meet a failed allocation.
+class ScriptEngine::Enforced {
+ public:
+  explicit Enforced(ScriptEngine* engine) : heap_(engine->heap_), saved_(heap_.enforced) { heap_.enforced = true; }
+  ~Enforced() { heap_.enforced = saved_; }
+
+ private:
+  HeapAccount& heap_;
+  bool saved_;
+};
+
 ScriptEngine::ScriptEngine(Document* document, ScriptHost* host, DiagnosticSink sink, UINT features)
     : document_(document), host_(host), sink_(std::move(sink)) {
-  context_ = duk_create_heap(nullptr, nullptr, nullptr, this, FatalError);
+  heap_.engine = this;
+  context_ = duk_create_heap(CappedAlloc, CappedRealloc, CappedFree, &heap_, FatalError);
   if (!context_) {
     Diagnose(OS_ERROR, L"the script engine could not start (out of memory)");
     return;
@@ -735,43 +802,74 @@ bool ScriptEngine::Run(const std::wstring& code, const std::wstring& file_name) 
     ReportError(L"");
     return false;
   }
-  if (duk_pcall(context_, 0) != 0) {
+  int failed = 0;
+  {
+    Enforced enforced(this);
+    failed = duk_pcall(context_, 0);
+  }
+  if (failed != 0) {
     ReportError(L"");
     return false;
   }
   return true;
 }
 
-bool ScriptEngine::CallGlobal(const std::string& dotted_name, const std::vector<Value>& args, Value* result) {
-  if (!context_ || dotted_name.empty()) return false;
-  Entry entry(this);
-  duk_context* ctx = context_;
+namespace {
+
+struct GlobalCall {
+  const std::string* dotted_name;
+  const std::vector<Value>* args;
+  Value* result;
+  bool found;
+};
+
+// Inside duk_safe_call: walking the name can run getters and converting the result can run
+// toString, and either may throw (or hit the time limit); a throw here lands in the safe
+// call, never in the fatal handler.
+duk_ret_t CallGlobalProtected(duk_context* ctx, void* udata) {
+  GlobalCall* call = static_cast<GlobalCall*>(udata);
+  const std::string& dotted_name = *call->dotted_name;
   duk_push_global_object(ctx);  // the holder
   duk_push_global_object(ctx);  // the current object
   size_t start = 0;
   for (;;) {
     const size_t dot = dotted_name.find('.', start);
     const std::string part = dotted_name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-    if (part.empty() || !duk_is_object(ctx, -1)) {
-      Diagnose(OS_WARNING, L"no script function " + Utf8ToWide(dotted_name.data(), dotted_name.size()));
-      return false;
-    }
+    if (part.empty() || !duk_is_object(ctx, -1)) return 0;
     duk_get_prop_lstring(ctx, -1, part.data(), part.size());
     duk_remove(ctx, -3);  // the old holder; the object becomes the holder
     if (dot == std::string::npos) break;
     start = dot + 1;
   }
-  if (!duk_is_function(ctx, -1)) {
-    Diagnose(OS_WARNING, L"no script function " + Utf8ToWide(dotted_name.data(), dotted_name.size()));
-    return false;
-  }
+  if (!duk_is_function(ctx, -1)) return 0;
+  call->found = true;
   duk_swap(ctx, -1, -2);  // function, this
-  for (const Value& arg : args) PushValue(ctx, arg);
-  if (duk_pcall_method(ctx, static_cast<duk_idx_t>(args.size())) != 0) {
-    ReportError(Utf8ToWide(dotted_name.data(), dotted_name.size()));
+  for (const Value& arg : *call->args) PushValue(ctx, arg);
+  duk_call_method(ctx, static_cast<duk_idx_t>(call->args->size()));
+  if (call->result) *call->result = GetValue(ctx, -1);
+  return 0;
+}
+
+}  // namespace
+
+bool ScriptEngine::CallGlobal(const std::string& dotted_name, const std::vector<Value>& args, Value* result) {
+  if (!context_ || dotted_name.empty()) return false;
+  Entry entry(this);
+  GlobalCall call = {&dotted_name, &args, result, false};
+  const std::wstring name = Utf8ToWide(dotted_name.data(), dotted_name.size());
+  duk_int_t called = DUK_EXEC_SUCCESS;
+  {
+    Enforced enforced(this);
+    called = duk_safe_call(context_, CallGlobalProtected, &call, 0, 1);
+  }
+  if (called != DUK_EXEC_SUCCESS) {
+    ReportError(name);
     return false;
   }
-  if (result) *result = GetValue(ctx, -1);
+  if (!call.found) {
+    Diagnose(OS_WARNING, L"no script function " + name);
+    return false;
+  }
   return true;
 }
 
@@ -802,7 +900,12 @@ bool ScriptEngine::DispatchEvent(Node* target, const std::wstring& type, const E
   duk_put_prop_string(ctx, info, "y");
   duk_push_int(ctx, details.button);
   duk_put_prop_string(ctx, info, "button");
-  if (duk_pcall(ctx, 3) != 0) {
+  int failed = 0;
+  {
+    Enforced enforced(this);
+    failed = duk_pcall(ctx, 3);
+  }
+  if (failed != 0) {
     ReportError(type + L" event");
     return false;
   }
@@ -818,7 +921,12 @@ void ScriptEngine::FireTimer(int id) {
   duk_get_prop_string(ctx, -1, "fireTimer");
   if (!duk_is_function(ctx, -1)) return;
   duk_push_int(ctx, id);
-  if (duk_pcall(ctx, 1) != 0) ReportError(L"timer");
+  int failed = 0;
+  {
+    Enforced enforced(this);
+    failed = duk_pcall(ctx, 1);
+  }
+  if (failed != 0) ReportError(L"timer");
 }
 
 }  // namespace sciter_engine

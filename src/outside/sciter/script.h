@@ -77,6 +77,19 @@ class ScriptEngine {
   void set_time_limit(DWORD milliseconds) { time_limit_ = milliseconds; }
   // For the exec-timeout hook of duktape.
   bool TimeIsUp();
+  // The script heap's budget (default 64 MiB): while page code runs, an allocation beyond it
+  // fails, which the script sees as an out-of-memory error. The engine's own work around
+  // the calls (arguments, error reports) may go past it, so that a full heap never meets a
+  // failed allocation outside a protected call (which would end the process).
+  static constexpr size_t kDefaultHeapLimit = 64u << 20;
+  void set_heap_limit(size_t bytes) { heap_.limit = bytes; }
+  size_t heap_used() const { return heap_.used; }
+  struct HeapAccount {
+    size_t used = 0;
+    size_t limit = kDefaultHeapLimit;
+    bool enforced = false;  // page code is running
+    ScriptEngine* engine = nullptr;
+  };
 
   // Helpers the native DOM functions use.
   Document* document() const { return document_; }
@@ -89,6 +102,7 @@ class ScriptEngine {
 
  private:
   class Entry;
+  class Enforced;
   void InstallBootstrap(UINT features);
 
   ::duk_hthread* context_ = nullptr;
@@ -99,6 +113,7 @@ class ScriptEngine {
   ULONGLONG deadline_ = 0;  // 0: not running or paused
   bool timed_out_reported_ = false;
   int depth_ = 0;
+  HeapAccount heap_;
 };
 
 }  // namespace sciter_engine

@@ -93,8 +93,10 @@ bool FileUrlToPath(const std::wstring& url, std::wstring* path) {
       rest = rest.substr(1);
     }
     if (rest.size() >= 2 && iswalpha(rest[0]) && rest[1] == L'|') rest[1] = L':';
-    if (!IsDrivePath(rest) && rest.compare(0, 2, L"//") != 0 && rest.compare(0, 2, L"\\\\") != 0) return false;
-  } else if (IsDrivePath(url) || url.compare(0, 2, L"\\\\") == 0) {
+    // Drive paths only: a share (//host/x) would open a network connection and hand the
+    // user's credentials to the host; device paths (//./x, //?/x) are no page's business.
+    if (!IsDrivePath(rest)) return false;
+  } else if (IsDrivePath(url)) {
     rest = url;
   } else {
     return false;
@@ -110,7 +112,9 @@ bool ResolveReference(const std::wstring& page_path, const std::wstring& referen
   const size_t slash = page_path.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? std::wstring() : page_path.substr(0, slash + 1);
   std::wstring relative = PercentDecode(StripQuery(reference));
-  if (!relative.empty() && (relative[0] == L'/' || relative[0] == L'\\')) {
+  const auto is_slash = [](wchar_t c) { return c == L'/' || c == L'\\'; };
+  if (relative.size() >= 2 && is_slash(relative[0]) && is_slash(relative[1])) return false;  // a share or device
+  if (!relative.empty() && is_slash(relative[0])) {
     // Rooted: the drive of the page.
     *path = Normalize(page_path.substr(0, 2) + relative);
     return true;
@@ -120,8 +124,15 @@ bool ResolveReference(const std::wstring& page_path, const std::wstring& referen
 }
 
 std::wstring PathToFileUrl(const std::wstring& path) {
-  std::wstring url = L"file://";
-  for (wchar_t c : path) url += c == L'\\' ? L'/' : c;
+  // Escaped like any URL, so the host reads back exactly this path whatever its folder names.
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  std::wstring url = L"file:///";
+  for (unsigned char byte : WideToUtf8(path)) {
+    const bool plain = iswalnum(byte) && byte < 0x80;
+    if (byte == '\\') url += L'/';
+    else if (plain || byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/' || byte == ':') url += byte;
+    else url += {L'%', kHex[byte >> 4], kHex[byte & 15]};
+  }
   return url;
 }
 
