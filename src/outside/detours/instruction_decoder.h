@@ -8,6 +8,13 @@
 
 namespace detours {
 
+// The instruction set of this process's own code.
+#ifdef _WIN64
+constexpr bool kProcessIsX64 = true;
+#else
+constexpr bool kProcessIsX64 = false;
+#endif
+
 struct Instruction {
   enum class Relative { kNone, kBranch8, kBranch32, kRipData32 };
   size_t length = 0;  // 0: an instruction this decoder does not know

@@ -1,15 +1,12 @@
 #include "outside/detours/stub_follower.h"
 
+#include "outside/detours/instruction_decoder.h"
+
 #include <cstring>
 
 namespace detours {
 namespace {
 
-#ifdef _WIN64
-constexpr bool kX64 = true;
-#else
-constexpr bool kX64 = false;
-#endif
 
 // Length of a do-nothing instruction (or group) at `code`, 0 when there is none.
 size_t PadLength(const uint8_t* code, bool x64) {
@@ -64,7 +61,7 @@ StubJump DecodeStubJump(const uint8_t* code, uintptr_t at, bool x64) {
 
 uint8_t* FollowStubs(uint8_t* code) {
   for (int hops = 0; hops < 4; ++hops) {
-    const StubJump jump = DecodeStubJump(code, reinterpret_cast<uintptr_t>(code), kX64);
+    const StubJump jump = DecodeStubJump(code, reinterpret_cast<uintptr_t>(code), kProcessIsX64);
     uint8_t* next = nullptr;
     if (jump.kind == StubJump::Kind::kThroughSlot) {
       memcpy(&next, reinterpret_cast<const void*>(jump.address), sizeof next);

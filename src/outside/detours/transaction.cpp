@@ -16,11 +16,6 @@
 namespace detours {
 namespace {
 
-#ifdef _WIN64
-constexpr bool kX64 = true;
-#else
-constexpr bool kX64 = false;
-#endif
 constexpr size_t kPatchSize = 5;       // jmp rel32
 constexpr size_t kMaxCopied = 32;
 constexpr size_t kRelayOffset = 96;    // x64: "jmp [rip+0]; dq detour" the patch jumps to
@@ -71,7 +66,7 @@ bool FitsRel32(const uint8_t* next, const void* destination) {
 
 // An absolute jump (x64: jmp [rip+0] followed by the address; x86: jmp rel32); its length.
 size_t PutJump(uint8_t* at, const void* destination) {
-  if (kX64) {
+  if (kProcessIsX64) {
     const uint8_t jump[6] = {0xFF, 0x25, 0, 0, 0, 0};
     memcpy(at, jump, 6);
     const uint64_t address = reinterpret_cast<uintptr_t>(destination);
@@ -95,7 +90,7 @@ LONG BuildTrampoline(Hook& hook) {
   const uint8_t* branches[kMaxCopied];  // where the moved relative branches lead
   size_t branchCount = 0;
   while (copied < kPatchSize) {
-    const Instruction in = DecodeInstruction(target + copied, kX64);
+    const Instruction in = DecodeInstruction(target + copied, kProcessIsX64);
     if (in.length == 0 || copied + in.length > kMaxCopied) return ERROR_INVALID_BLOCK;
     hook.fromTarget[boundaries] = static_cast<uint8_t>(copied);
     hook.inTrampoline[boundaries] = static_cast<uint8_t>(out - hook.slot);
@@ -146,7 +141,7 @@ LONG BuildTrampoline(Hook& hook) {
   hook.boundaries = boundaries + 1;
   if (!ended) out += PutJump(out, target + copied);
   if (static_cast<size_t>(out - hook.slot) > kRelayOffset) return ERROR_INVALID_BLOCK;
-  if (kX64) PutJump(hook.slot + kRelayOffset, hook.detour);
+  if (kProcessIsX64) PutJump(hook.slot + kRelayOffset, hook.detour);
   hook.copied = copied;
   memcpy(hook.original, target, copied);
   FlushInstructionCache(GetCurrentProcess(), hook.slot, kSlotSize);
@@ -167,7 +162,7 @@ bool WriteCode(uint8_t* at, const uint8_t* bytes, size_t size) {
 void PatchBytes(const Hook& hook, uint8_t* patch) {
   memset(patch, 0xCC, hook.copied);  // what is left of the moved instructions is never run
   patch[0] = 0xE9;
-  PutRel32(patch + 1, hook.target + kPatchSize, kX64 ? static_cast<void*>(hook.slot + kRelayOffset) : hook.detour);
+  PutRel32(patch + 1, hook.target + kPatchSize, kProcessIsX64 ? static_cast<void*>(hook.slot + kRelayOffset) : hook.detour);
 }
 
 #ifdef _WIN64
@@ -188,7 +183,7 @@ uintptr_t MovedInstructionPointer(const Operation& operation, uintptr_t ip) {
     if (!operation.attach && ip == slot + hook.inTrampoline[i]) return target + hook.fromTarget[i];
   }
   // Detach: a thread about to take the relay to the detour goes there directly.
-  if (!operation.attach && kX64 && ip == slot + kRelayOffset) return reinterpret_cast<uintptr_t>(hook.detour);
+  if (!operation.attach && kProcessIsX64 && ip == slot + kRelayOffset) return reinterpret_cast<uintptr_t>(hook.detour);
   return ip;
 }
 

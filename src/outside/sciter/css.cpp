@@ -7,13 +7,6 @@ namespace sciter_engine {
 
 namespace {
 
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsHtmlSpace(text[begin])) ++begin;
-  while (end > begin && IsHtmlSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
 // Removes /* comments */; an unclosed one ends the text.
 std::wstring StripComments(const std::wstring& text, bool* unclosed) {
   std::wstring out;
@@ -140,7 +133,7 @@ int HexDigit(wchar_t c) {
 bool ParseChannel(const std::wstring& word, uint8_t* channel) {
   float number;
   std::wstring unit;
-  if (!ParseNumber(Trim(word), &number, &unit)) return false;
+  if (!ParseNumber(TrimHtmlSpace(word), &number, &unit)) return false;
   if (unit == L"%") number = number * 255.0f / 100.0f;
   else if (!unit.empty()) return false;
   if (number < 0) number = 0;
@@ -152,7 +145,7 @@ bool ParseChannel(const std::wstring& word, uint8_t* channel) {
 }  // namespace
 
 bool ParseColor(const std::wstring& text_in, Color* color) {
-  const std::wstring text = AsciiLower(Trim(text_in));
+  const std::wstring text = AsciiLower(TrimHtmlSpace(text_in));
   if (text.empty()) return false;
   if (text[0] == L'#') {
     const std::wstring hex = text.substr(1);
@@ -207,7 +200,7 @@ bool ParseColor(const std::wstring& text_in, Color* color) {
     if (parts.size() == 4) {
       float alpha;
       std::wstring unit;
-      if (!ParseNumber(Trim(parts[3]), &alpha, &unit)) return false;
+      if (!ParseNumber(TrimHtmlSpace(parts[3]), &alpha, &unit)) return false;
       if (unit == L"%") alpha /= 100.0f;
       else if (!unit.empty()) return false;
       if (alpha < 0) alpha = 0;
@@ -238,13 +231,13 @@ class DeclarationParser {
       : source_(source), sink_(sink), out_(out) {}
 
   void Parse(const std::wstring& name_in, const std::wstring& value_in) {
-    name_ = AsciiLower(Trim(name_in));
-    std::wstring value = Trim(value_in);
+    name_ = AsciiLower(TrimHtmlSpace(name_in));
+    std::wstring value = TrimHtmlSpace(value_in);
     important_ = false;
     const size_t bang = value.rfind(L'!');
-    if (bang != std::wstring::npos && AsciiLower(Trim(value.substr(bang + 1))) == L"important") {
+    if (bang != std::wstring::npos && AsciiLower(TrimHtmlSpace(value.substr(bang + 1))) == L"important") {
       important_ = true;
-      value = Trim(value.substr(0, bang));
+      value = TrimHtmlSpace(value.substr(0, bang));
     }
     if (name_.empty()) {
       Warn(L"declaration without a property name");
@@ -416,7 +409,7 @@ class DeclarationParser {
   static bool ParseUrl(const std::wstring& word, std::wstring* url) {
     const std::wstring lower = AsciiLower(word);
     if (lower.compare(0, 4, L"url(") != 0 || word.back() != L')') return false;
-    std::wstring inside = Trim(word.substr(4, word.size() - 5));
+    std::wstring inside = TrimHtmlSpace(word.substr(4, word.size() - 5));
     if (inside.size() >= 2 && (inside[0] == L'"' || inside[0] == L'\'') && inside.back() == inside[0]) {
       inside = inside.substr(1, inside.size() - 2);
     }
@@ -526,21 +519,21 @@ class DeclarationParser {
     }
     // Unquoted multi-word names ("Segoe UI") come apart at the spaces: join them back.
     std::wstring joined;
-    const std::wstring trimmed = Trim(value);
+    const std::wstring trimmed = TrimHtmlSpace(value);
     bool quoted = trimmed.find_first_of(L"\"'") != std::wstring::npos;
     if (!quoted) {
       std::wstring current;
       for (wchar_t c : trimmed) {
         if (c == L',') {
           if (!joined.empty()) joined += L',';
-          joined += Trim(current);
+          joined += TrimHtmlSpace(current);
           current.clear();
         } else {
           current += c;
         }
       }
       if (!joined.empty()) joined += L',';
-      joined += Trim(current);
+      joined += TrimHtmlSpace(current);
       family = joined;
     }
     if (family.empty()) return false;
@@ -790,7 +783,7 @@ class DeclarationParser {
     if (n == L"flex") return Flex(value);
     if (n == L"behavior") {
       known_ = true;
-      const std::wstring name = Trim(value);
+      const std::wstring name = TrimHtmlSpace(value);
       if (name.empty() || name.find_first_of(L" \t;{}") != std::wstring::npos) return false;
       CssValue parsed;
       parsed.kind = CssValue::Kind::kString;
@@ -848,7 +841,7 @@ void ParseDeclarationBlock(const std::wstring& text, const std::wstring& source,
   int depth = 0;
   wchar_t quote = 0;
   auto flush = [&]() {
-    const std::wstring declaration = Trim(item);
+    const std::wstring declaration = TrimHtmlSpace(item);
     item.clear();
     if (declaration.empty()) return;
     const size_t colon = declaration.find(L':');
@@ -927,17 +920,17 @@ StyleSheet ParseStyleSheet(const std::wstring& text, const std::wstring& source_
     const size_t semicolon = css.find(L';', i);
     if (css[i] == L'@' && (semicolon < open)) {
       // @import, @charset: nothing is imported.
-      Report(sink, OT_CSS, OS_WARNING, where() + L": " + Trim(css.substr(i, semicolon - i)) + L" ignored");
+      Report(sink, OT_CSS, OS_WARNING, where() + L": " + TrimHtmlSpace(css.substr(i, semicolon - i)) + L" ignored");
       line_at(semicolon + 1);
       i = semicolon + 1;
       continue;
     }
     if (open == std::wstring::npos) {
-      Report(sink, OT_CSS, OS_ERROR, where() + L": '" + Trim(css.substr(i, 40)) + L"' has no block; the rest is ignored");
+      Report(sink, OT_CSS, OS_ERROR, where() + L": '" + TrimHtmlSpace(css.substr(i, 40)) + L"' has no block; the rest is ignored");
       break;
     }
     const size_t close = block_end(open);
-    const std::wstring prelude = Trim(css.substr(i, open - i));
+    const std::wstring prelude = TrimHtmlSpace(css.substr(i, open - i));
     const std::wstring body = css.substr(open + 1, (close == std::wstring::npos ? css.size() : close) - open - 1);
     const std::wstring rule_where = where();
     if (close == std::wstring::npos) {
@@ -991,12 +984,12 @@ bool Substitute(const std::wstring& text, const std::map<std::wstring, std::wstr
     }
     if (close == std::wstring::npos) return false;
     const size_t name_end = comma == std::wstring::npos ? close : comma;
-    const std::wstring name = AsciiLower(Trim(text.substr(start + 4, name_end - start - 4)));
+    const std::wstring name = AsciiLower(TrimHtmlSpace(text.substr(start + 4, name_end - start - 4)));
     auto found = custom.find(name);
     if (found != custom.end()) {
       *out += found->second;
     } else if (comma != std::wstring::npos) {
-      if (!Substitute(Trim(text.substr(comma + 1, close - comma - 1)), custom, depth + 1, out)) return false;
+      if (!Substitute(TrimHtmlSpace(text.substr(comma + 1, close - comma - 1)), custom, depth + 1, out)) return false;
     } else {
       return false;
     }
@@ -1035,7 +1028,7 @@ std::vector<std::pair<std::wstring, std::wstring>> SplitInlineStyle(const std::w
   auto flush = [&]() {
     const size_t colon = item.find(L':');
     if (colon != std::wstring::npos) {
-      items.push_back({AsciiLower(Trim(item.substr(0, colon))), Trim(item.substr(colon + 1))});
+      items.push_back({AsciiLower(TrimHtmlSpace(item.substr(0, colon))), TrimHtmlSpace(item.substr(colon + 1))});
     }
     item.clear();
   };
@@ -1071,7 +1064,7 @@ std::wstring SetInlineStyleProperty(const std::wstring& style_text, const std::w
   if (!replaced && !value.empty()) items.push_back({name, value});
   std::wstring out;
   for (const auto& item : items) out += item.first + L": " + item.second + L"; ";
-  return Trim(out);
+  return TrimHtmlSpace(out);
 }
 
 std::wstring GetInlineStyleProperty(const std::wstring& style_text, const std::wstring& name) {

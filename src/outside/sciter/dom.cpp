@@ -16,6 +16,13 @@ bool IsHtmlSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f';
 }
 
+std::wstring TrimHtmlSpace(const std::wstring& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsHtmlSpace(text[begin])) ++begin;
+  while (end > begin && IsHtmlSpace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
 const std::wstring* Node::Attr(const std::wstring& name) const {
   for (const Attribute& attribute : attributes_) {
     if (attribute.name == name) return &attribute.value;

@@ -130,5 +130,7 @@ class Document {
 // Lower-cases ASCII letters (tags, attribute names, keywords).
 std::wstring AsciiLower(const std::wstring& text);
 bool IsHtmlSpace(wchar_t c);
+// `text` without the HTML white space at either end.
+std::wstring TrimHtmlSpace(const std::wstring& text);
 
 }  // namespace sciter_engine

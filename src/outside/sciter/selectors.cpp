@@ -8,13 +8,6 @@ namespace sciter_engine {
 
 namespace {
 
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsHtmlSpace(text[begin])) ++begin;
-  while (end > begin && IsHtmlSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
 bool IsIdentChar(wchar_t c) {
   return std::iswalnum(c) || c == L'-' || c == L'_' || c > 0x7F;
 }
@@ -66,7 +59,7 @@ bool ParseCompound(const std::wstring& text, size_t* pos, CompoundSelector* out,
     } else if (c == L'[') {
       const size_t close = text.find(L']', i);
       if (close == std::wstring::npos) { *error = L"'[' without ']'"; return false; }
-      std::wstring inside = Trim(text.substr(i + 1, close - i - 1));
+      std::wstring inside = TrimHtmlSpace(text.substr(i + 1, close - i - 1));
       i = close + 1;
       CompoundSelector::AttributeTest test;
       const size_t equals = inside.find(L'=');
@@ -76,9 +69,9 @@ bool ParseCompound(const std::wstring& text, size_t* pos, CompoundSelector* out,
         if (equals > 0 && std::wcschr(L"~|^$*", inside[equals - 1])) {
           *error = L"unsupported attribute operator"; return false;
         }
-        test.name = AsciiLower(Trim(inside.substr(0, equals)));
+        test.name = AsciiLower(TrimHtmlSpace(inside.substr(0, equals)));
         test.has_value = true;
-        test.value = Trim(inside.substr(equals + 1));
+        test.value = TrimHtmlSpace(inside.substr(equals + 1));
         if (test.value.size() >= 2 && (test.value[0] == L'"' || test.value[0] == L'\'')) {
           test.value = test.value.substr(1, test.value.size() - 2);
         }
@@ -99,7 +92,7 @@ bool ParseCompound(const std::wstring& text, size_t* pos, CompoundSelector* out,
 }
 
 bool ParseSelector(const std::wstring& text_in, Selector* selector, std::wstring* error) {
-  const std::wstring text = Trim(text_in);
+  const std::wstring text = TrimHtmlSpace(text_in);
   size_t i = 0;
   for (;;) {
     CompoundSelector compound;
