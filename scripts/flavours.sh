@@ -5,20 +5,25 @@
 # "Exec format error", Wine's 32-bit loader cannot start and no i686 program runs.
 PALISK_ALL_FLAVOURS="i686 x64"
 
-# True when the kernel runs 32-bit x86 executables. Asked of the kernel itself with a 93-byte
-# static i386 program (ELF header, one loadable segment, then `exit(42)` through int 0x80), so
-# the answer is the same before and after set-up has installed the 32-bit C library.
+# Writes a 93-byte static i386 program to $1: an ELF header, one loadable segment, then
+# `exit(42)` through int 0x80. It needs no C library, so it asks the kernel alone.
+palisk_write_i386_probe() {
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'`
+        `'\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'`
+        `'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'`
+        `'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'`
+        `'\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'`
+        `'\x31\xdb\xb3\x2a\x31\xc0\x40\xcd\x80' >"$1"
+  chmod +x "$1"
+}
+
+# True when the kernel runs 32-bit x86 executables, asked with the probe above, so the answer
+# is the same before and after set-up has installed the 32-bit C library.
 palisk_kernel_runs_32bit() {
   if [ -z "${PALISK_KERNEL_RUNS_32BIT:-}" ]; then
     local probe rc=0
     probe="$(mktemp "${TMPDIR:-/tmp}/palisk-i386-probe.XXXXXX")"
-    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'`
-          `'\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'`
-          `'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'`
-          `'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'`
-          `'\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'`
-          `'\x31\xdb\xb3\x2a\x31\xc0\x40\xcd\x80' >"$probe"
-    chmod +x "$probe"
+    palisk_write_i386_probe "$probe"
     "$probe" 2>/dev/null || rc=$?
     rm -f "$probe"
     if [ "$rc" = 42 ]; then PALISK_KERNEL_RUNS_32BIT=yes; else PALISK_KERNEL_RUNS_32BIT=no; fi

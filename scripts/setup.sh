@@ -23,7 +23,11 @@ PACKAGES=(
   wine wine64
   osslsigncode openssl xvfb xauth x11-apps imagemagick
   nlohmann-json3-dev libfmt-dev googletest python3 curl
+  qemu-user
 )
+# qemu-user runs the kernel probe's i386 program in a test, so the probe is known to be a valid
+# program even on machines whose kernel refuses it. Installed without its Recommends: the binfmt
+# registration (qemu-user-binfmt) would make this kernel seem to run 32-bit code.
 # Wine's 32-bit side, only where the kernel runs 32-bit code. libgnutls30:i386 is only a
 # Recommends of libwine:i386, but without it every HTTPS request fails with 0x80090305.
 PACKAGES_I386=(wine32:i386 libgnutls30:i386)

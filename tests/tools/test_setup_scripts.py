@@ -1,5 +1,6 @@
 """Set-up's apt handling and flavour decision, run against a fake apt-get (Linux side)."""
 import os
+import shutil
 import stat
 import subprocess
 import tempfile
@@ -100,6 +101,18 @@ class FlavourDecision(unittest.TestCase):
         self.assertIn(kernel, ("yes", "no"))
         expected = "i686 x64" if kernel == "yes" else "x64"
         self.assertEqual(expected, self.flavours("palisk_runnable_flavours", PALISK_KERNEL_RUNS_32BIT=""))
+
+    def test_the_probe_is_an_i386_program_that_exits_42(self):
+        # Run by an i386 emulator, so a broken probe (which every kernel would refuse, making a
+        # 32-bit machine look 64-bit only) shows here as well as on machines that run it natively.
+        qemu = shutil.which("qemu-i386")
+        if not qemu:
+            self.skipTest("qemu-i386 is not installed (scripts/setup.sh installs qemu-user)")
+        with tempfile.TemporaryDirectory() as folder:
+            probe = os.path.join(folder, "probe")
+            self.flavours(f'palisk_write_i386_probe "{probe}"')
+            self.assertEqual(93, os.path.getsize(probe))
+            self.assertEqual(42, subprocess.run([qemu, probe]).returncode)
 
     def test_a_kernel_that_runs_32bit_code_without_the_loader_installed_is_told_apart(self):
         # PALISK_KERNEL_RUNS_32BIT caches the probe's answer; the loader is looked for on disk.
