@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "dllprotect/nt_paths.h"
 #include "dllprotect/protect_trace.h"
 #include "dllprotect/protection.h"
 #include "framework/module_path.h"
@@ -103,14 +104,6 @@ bool IsExecutableImageSection(ACCESS_MASK access, PVOID attributes, PLARGE_INTEG
                               ULONG allocation) {
   return (access & kSectionMapExecute) != 0 && attributes == nullptr && maximumSize == nullptr &&
          protection == PAGE_EXECUTE && allocation == kSecImage;
-}
-
-// "\\?\C:\..." for an open file; empty when the handle yields none.
-std::wstring DosPathOfHandle(HANDLE file) {
-  if (file == nullptr || file == INVALID_HANDLE_VALUE) return std::wstring();
-  std::vector<wchar_t> buffer(32768);
-  const DWORD n = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), VOLUME_NAME_DOS);
-  return n == 0 || n >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), n);
 }
 
 // A refused load: null, with an error that says why.
@@ -325,13 +318,14 @@ LONG NTAPI NtCreateSection_Hook(PHANDLE section, ACCESS_MASK access, PVOID attri
   dbgtrace::Scope scope("[DLLPROTECT] :: NtCreateSection_Hook -> ", "[DLLPROTECT] :: NtCreateSection_Hook <- ");
   const DWORD lastError = GetLastError();
   if (IsExecutableImageSection(access, attributes, maximumSize, protection, allocation)) {
-    const std::wstring path = DosPathOfHandle(file);
-    if (!path.empty()) {
+    // "C:\..." or "\\server\share\..." (a volume without a DOS name keeps "\\?\Volume{...}\...").
+    std::wstring path;
+    if (DosPathOfFile(file, path) == 0) {
       const ProtectionState& state = Protection();
       ThreadLoads& loads = ThisThread();
       Trace(L"dos path is %ls", path.c_str());
-      const std::wstring plain = path.size() > 4 ? path.substr(4) : path;
-      if (loads.loading.count(path) != 0 || loads.loading.count(plain) != 0) {
+      // A load in progress holds the name it was given, which may be the "\\?\" form.
+      if (loads.loading.count(path) != 0 || loads.loading.count(L"\\\\?\\" + path) != 0) {
         TraceA("dos path was in loadlibrary hook");
       } else if (loads.sections.count(path) != 0) {
         if (state.extendedReporting && !loads.reporting) {
@@ -341,7 +335,7 @@ LONG NTAPI NtCreateSection_Hook(PHANDLE section, ACCESS_MASK access, PVOID attri
         }
       } else {
         ScopedEntry sectionEntry(loads.sections, path);
-        if ((state.options & kCheckBlacklist) && IsBlacklisted(plain, state.blacklist)) {
+        if ((state.options & kCheckBlacklist) && IsBlacklisted(path, state.blacklist)) {
           // Refused, unless report mode asks only to tell: then the hit is reported and allowed.
           if (!loads.reporting) {
             loads.reporting = true;
@@ -350,8 +344,8 @@ LONG NTAPI NtCreateSection_Hook(PHANDLE section, ACCESS_MASK access, PVOID attri
             loads.reporting = false;
           }
           if (!state.reportMode) return kStatusAccessDenied;
-        } else if (!IsTrustedPath(plain, state.folders) &&
-                   ((state.options & kCheckWriteAccess) == 0 || CanUserWrite(ov::FolderOf(plain))) &&
+        } else if (!IsTrustedPath(path, state.folders) &&
+                   ((state.options & kCheckWriteAccess) == 0 || CanUserWrite(ov::FolderOf(path))) &&
                    (state.extendedReporting || state.reportMode) && !loads.reporting) {
           loads.reporting = true;
           DumpRecursiveDllLoad(kVulnerablePathNtCreateSection, "NtCreateSection", path, allocation, loads.sections);

@@ -5,10 +5,8 @@
 #include <psapi.h>
 #include <softpub.h>
 #include <wintrust.h>
-#include <winternl.h>
 
 #include <cwctype>
-#include <map>
 #include <vector>
 
 #include <fmt/format.h>
@@ -65,58 +63,6 @@ std::wstring EnvironmentFolder(const wchar_t* name) {
   wchar_t value[MAX_PATH];
   const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
   return n > 0 && n < MAX_PATH ? std::wstring(value, n) : std::wstring();
-}
-
-// NT device names ("\Device\HarddiskVolume3") to drive letters, read once.
-const std::map<std::wstring, std::wstring>& DriveMap() {
-  static const std::map<std::wstring, std::wstring> map = [] {
-    std::map<std::wstring, std::wstring> devices;
-    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-      const wchar_t drive[3] = {letter, L':', 0};
-      wchar_t device[MAX_PATH];
-      if (QueryDosDeviceW(drive, device, MAX_PATH) != 0) devices[device] = drive;
-    }
-    return devices;
-  }();
-  return map;
-}
-
-// The DOS path of an open file, without "\\?\" (and "\\?\UNC\" becomes "\\").
-DWORD FinalPath(HANDLE file, std::wstring& path) {
-  std::vector<wchar_t> buffer(32768);
-  const DWORD n = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), VOLUME_NAME_DOS);
-  if (n == 0 || n >= buffer.size()) return n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-  path.assign(buffer.data(), n);
-  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) path = L"\\\\" + path.substr(8);
-  else if (path.compare(0, 4, L"\\\\?\\") == 0) path = path.substr(4);
-  return 0;
-}
-
-using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
-                                        ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-using NtCloseFn = NTSTATUS(NTAPI*)(HANDLE);
-
-DWORD OpenNative(const std::wstring& ntPath, std::wstring& dosPath) {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  auto create = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-  auto close = reinterpret_cast<NtCloseFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtClose")));
-  if (create == nullptr || close == nullptr) return ERROR_PROC_NOT_FOUND;
-  UNICODE_STRING name;
-  name.Buffer = const_cast<wchar_t*>(ntPath.c_str());
-  name.Length = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
-  name.MaximumLength = name.Length;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-  IO_STATUS_BLOCK status = {};
-  HANDLE file = nullptr;
-  constexpr ULONG kOpen = 1;                 // FILE_OPEN
-  constexpr ULONG kNonDirectory = 0x40 | 0x20;  // FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT
-  const NTSTATUS result = create(&file, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &status, nullptr, 0,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOpen, kNonDirectory, nullptr, 0);
-  if (result < 0) return ERROR_FILE_NOT_FOUND;
-  const DWORD error = FinalPath(file, dosPath);
-  close(file);
-  return error;
 }
 
 // The accounts whose write access does not make a folder unsafe, and OWNER RIGHTS; by SID, as
@@ -249,32 +195,6 @@ bool IsBlacklisted(const std::wstring& path, const std::set<std::wstring>& black
   const bool listed = blacklist.count(name) != 0;
   Trace(L"path %ls is %ls", path.c_str(), listed ? L"BLACKLISTED" : L"NOT blacklisted");
   return listed;
-}
-
-DWORD NtPathToDosPath(const std::wstring& ntPath, std::wstring& dosPath) {
-  dosPath.clear();
-  // "\??\C:\..." (what Wine's mapped-file names look like) is already a DOS path behind a prefix.
-  if (ntPath.compare(0, 4, L"\\??\\") == 0 || ntPath.compare(0, 4, L"\\\\?\\") == 0) {
-    const std::wstring rest = ntPath.substr(4);
-    dosPath = rest.compare(0, 4, L"UNC\\") == 0 ? L"\\\\" + rest.substr(4) : rest;
-    return 0;
-  }
-  if (OpenNative(ntPath, dosPath) == 0) return 0;
-  // The device part through the drive map, then the long form.
-  for (const auto& device : DriveMap()) {
-    const std::wstring& name = device.first;
-    if (ntPath.size() > name.size() && _wcsnicmp(ntPath.c_str(), name.c_str(), name.size()) == 0 &&
-        ntPath[name.size()] == L'\\') {
-      std::wstring path = device.second + ntPath.substr(name.size());
-      if (path.size() >= MAX_PATH) path = L"\\\\?\\" + path;
-      std::vector<wchar_t> buffer(32768);
-      const DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-      if (n == 0 || n >= buffer.size()) return n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-      dosPath.assign(buffer.data(), n);
-      return 0;
-    }
-  }
-  return ERROR_PATH_NOT_FOUND;
 }
 
 bool VerifyEmbeddedSignature(const std::wstring& path) {

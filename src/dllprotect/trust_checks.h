@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "dllprotect/nt_paths.h"
 #include "dllprotect/protect_codes.h"
 
 namespace dllprotect {
@@ -38,9 +39,6 @@ bool IsTrustedPath(const std::wstring& path, const TrustedFolders& folders);
 std::set<std::wstring> ReadBlacklistJson(const std::wstring& path);
 // The path's file name, lower-cased, is in the list (only lower-case entries can match).
 bool IsBlacklisted(const std::wstring& path, const std::set<std::wstring>& blacklist);
-
-// A DOS path for an NT path ("\Device\HarddiskVolume3\..." or "\??\C:\..."); 0 or the error.
-DWORD NtPathToDosPath(const std::wstring& ntPath, std::wstring& dosPath);
 
 // Any valid embedded (Authenticode) signature; no signer name is compared.
 bool VerifyEmbeddedSignature(const std::wstring& path);

@@ -376,6 +376,119 @@ TEST_F(ImageHash, InsertedBlockCannotRideOnTheCatalogsDigest) {
   EXPECT_FALSE(verifier.ValidateFile(path));
 }
 
+// Digests worked out from the file formats by the fixture script, never by this program's code.
+nlohmann::json DigestFixtures() {
+  std::ifstream in(testing_support::WideToUtf8(BuildFolder() + L"\\testdata\\digests\\digests.json"));
+  return nlohmann::json::parse(in, nullptr, false);
+}
+
+// Stand-ins for the system's SHA-256 catalog hashing that behave as documented:
+// CryptCATAdminAcquireContext2 gives a context for "SHA256"; CryptCATAdminCalcHashFromFileHandle2
+// answers FALSE, ERROR_INSUFFICIENT_BUFFER and the size it needs for a missing or short buffer,
+// else the digest of the file behind the handle (here the one the fixtures record for its name);
+// CryptCATAdminReleaseContext ends the context.
+namespace system_hashing {
+
+nlohmann::json digests;
+int openContexts = 0;
+int filesHashed = 0;
+
+BOOL WINAPI AcquireContext2(HCATADMIN* admin, const GUID* subsystem, PCWSTR algorithm, const CERT_STRONG_SIGN_PARA*,
+                            DWORD flags) {
+  if (admin == nullptr || subsystem == nullptr || algorithm == nullptr || wcscmp(algorithm, L"SHA256") != 0 ||
+      flags != 0) {
+    SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    return FALSE;
+  }
+  *admin = reinterpret_cast<HCATADMIN>(&openContexts);
+  ++openContexts;
+  return TRUE;
+}
+
+BOOL WINAPI CalcHash2(HCATADMIN admin, HANDLE file, DWORD* size, BYTE* hash, DWORD flags) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetFinalPathNameByHandleW(file, path, MAX_PATH, VOLUME_NAME_DOS);
+  if (admin != reinterpret_cast<HCATADMIN>(&openContexts) || size == nullptr || flags != 0 || length == 0 ||
+      length >= MAX_PATH) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::wstring full(path, length);
+  const std::string name = testing_support::WideToUtf8(full.substr(full.find_last_of(L'\\') + 1));
+  if (!digests.contains(name)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  const std::string hex = digests[name].get<std::string>();
+  if (hash == nullptr || *size < hex.size() / 2) {
+    *size = static_cast<DWORD>(hex.size() / 2);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  for (size_t i = 0; i < hex.size() / 2; ++i) hash[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  *size = static_cast<DWORD>(hex.size() / 2);
+  ++filesHashed;
+  return TRUE;
+}
+
+BOOL WINAPI ReleaseContext(HCATADMIN admin, DWORD) {
+  if (admin != reinterpret_cast<HCATADMIN>(&openContexts)) return FALSE;
+  --openContexts;
+  return TRUE;
+}
+
+CatalogApi Resolve() {
+  CatalogApi api;
+  api.wintrust.Set(LoadLibraryW(L"wintrust.dll"));
+  api.acquireContext2 = &AcquireContext2;
+  api.calcHash2 = &CalcHash2;
+  api.releaseContext = &ReleaseContext;
+  return api;
+}
+
+}  // namespace system_hashing
+
+// PE32 and PE32+ images, unsigned (of sizes that are and are not multiples of 8) and signed
+// (certificate table at the end), an image a linker wrote, and data files: the program's own
+// hashing gives the digests the formats define, and so does the system's branch.
+TEST(Digests, OwnHashingGivesTheDocumentedDigests) {
+  const nlohmann::json fixtures = DigestFixtures();
+  ASSERT_FALSE(fixtures.is_discarded()) << "run the prepare_digest_fixtures fixture first";
+  ASSERT_GE(fixtures.size(), 12u);
+  CFileVerifier verifier(&NoCatalogApi);
+  for (const auto& fixture : fixtures.items()) {
+    std::wstring hex;
+    ASSERT_EQ(0u, verifier.CalcFileHash(BuildFolder() + L"\\testdata\\digests\\" + Utf8ToWide(fixture.key()), hex))
+        << fixture.key();
+    EXPECT_EQ(Utf8ToWide(fixture.value().get<std::string>()), hex) << fixture.key();
+  }
+}
+
+TEST(Digests, SystemHashingBranchAgreesWithTheProgramsOwn) {
+  system_hashing::digests = DigestFixtures();
+  ASSERT_FALSE(system_hashing::digests.is_discarded());
+  CFileVerifier system(&system_hashing::Resolve);
+  CFileVerifier own(&NoCatalogApi);
+  EXPECT_TRUE(system.CatalogSupported());
+  for (const auto& fixture : system_hashing::digests.items()) {
+    const std::wstring path = BuildFolder() + L"\\testdata\\digests\\" + Utf8ToWide(fixture.key());
+    const int hashed = system_hashing::filesHashed;
+    std::wstring systemHex, ownHex;
+    ASSERT_EQ(0u, system.CalcFileHash(path, systemHex)) << fixture.key();
+    EXPECT_EQ(hashed + 1, system_hashing::filesHashed) << "the system's hashing answered";
+    ASSERT_EQ(0u, own.CalcFileHash(path, ownHex));
+    EXPECT_EQ(ownHex, systemHex) << fixture.key();
+  }
+  EXPECT_EQ(0, system_hashing::openContexts) << "every context released";
+  // A file the system cannot hash is refused with the system's error, not hashed otherwise.
+  ScopedTempFolder folder;
+  ASSERT_TRUE(WriteTextFile(folder.Path() + L"\\unknown.txt", "x"));
+  std::wstring hex;
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_NOT_FOUND), system.CalcFileHash(folder.Path() + L"\\unknown.txt", hex));
+  EXPECT_TRUE(hex.empty());
+  EXPECT_EQ(0, system_hashing::openContexts);
+}
+
 TEST(PublisherCheck, SignedInstallerIsTrustedAndAChangedOneIsNot) {
   StagedKit kit("good");
   CFileVerifier verifier;

@@ -83,6 +83,7 @@ CatalogApi SystemCatalogApi() {
   api.wintrust.Set(LoadSystemWintrust());
   api.acquireContext2 = ov::GetProc<CatalogApi::AcquireContext2Fn>(api.wintrust.Get(), "CryptCATAdminAcquireContext2");
   api.calcHash2 = ov::GetProc<CatalogApi::CalcHash2Fn>(api.wintrust.Get(), "CryptCATAdminCalcHashFromFileHandle2");
+  api.releaseContext = ov::GetProc<CatalogApi::ReleaseContextFn>(api.wintrust.Get(), "CryptCATAdminReleaseContext");
   return api;
 }
 
@@ -217,7 +218,7 @@ uint32_t CFileVerifier::CalcFileHash(const palisk::HeldFile& file, std::wstring&
   hex.clear();
   HCATADMIN admin = nullptr;
   GUID subsystem = DRIVER_ACTION_VERIFY;
-  if (m_api.acquireContext2 != nullptr && m_api.calcHash2 != nullptr &&
+  if (m_api.acquireContext2 != nullptr && m_api.calcHash2 != nullptr && m_api.releaseContext != nullptr &&
       m_api.acquireContext2(&admin, &subsystem, L"SHA256", nullptr, 0)) {
     // The system reads from the handle's own position: the start.
     LARGE_INTEGER start = {};
@@ -227,7 +228,7 @@ uint32_t CFileVerifier::CalcFileHash(const palisk::HeldFile& file, std::wstring&
     std::vector<BYTE> digest(size);
     const bool ok = size != 0 && m_api.calcHash2(admin, file.Handle(), &size, digest.data(), 0);
     const DWORD error = GetLastError();
-    CryptCATAdminReleaseContext(admin, 0);
+    m_api.releaseContext(admin, 0);
     if (!ok) return error != 0 ? error : ERROR_FUNCTION_FAILED;
     hex = palisk::LowerHex(digest.data(), size);
     return 0;

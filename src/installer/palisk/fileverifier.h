@@ -33,12 +33,14 @@ struct CatalogMember {
 struct CatalogApi {
   using AcquireContext2Fn = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR, const CERT_STRONG_SIGN_PARA*, DWORD);
   using CalcHash2Fn = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
+  using ReleaseContextFn = BOOL(WINAPI*)(HCATADMIN, DWORD);
 
   ov::ScopedModule wintrust;
   AcquireContext2Fn acquireContext2 = nullptr;
   CalcHash2Fn calcHash2 = nullptr;
+  ReleaseContextFn releaseContext = nullptr;  // for contexts acquireContext2 gave
 };
-// Finds the catalog functions; tests put one in that finds none.
+// Finds the catalog functions; tests put in ones that find none, or stand-ins for them.
 using CatalogApiResolver = CatalogApi (*)();
 CatalogApi SystemCatalogApi();
 
