@@ -4,10 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "css.h"
+#include "inline_style.h"
 #include "markup.h"
 #include "duktape.h"
 #include "script_bootstrap.h"
+#include "selectors.h"
 #include "text_codec.h"
 
 // duktape's exec-timeout hook (its build defines DUK_USE_EXEC_TIMEOUT_CHECK to this name):
