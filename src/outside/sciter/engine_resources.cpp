@@ -46,6 +46,7 @@ BOOL EngineWindow::LoadFile(const std::wstring& url) {
   if (bad_bytes) Diagnose(OT_DOM, OS_WARNING, path + L": not valid UTF-8; bad bytes replaced");
   page->Load(html, path, [this](const std::wstring& p, UINT type, std::string* out) { return FetchResource(p, type, out); });
   page_ = page;
+  page->document().SetFreeListener([this](Node* node) { ForgetNode(node); });
   auto script = std::make_shared<ScriptEngine>(&page->document(), this, sink, CurrentGlobalSettings().runtime_features);
   script_ = script;
   for (const Page::Script& source : page->scripts()) script->Run(source.code, source.name);

@@ -99,6 +99,8 @@ class EngineWindow : public ScriptHost, public std::enable_shared_from_this<Engi
   EventDetails MouseDetails(int x, int y, int button) const;
   void FireTimer(UINT_PTR id);
   void StopAllTimers();
+  // The document frees `node`: no pointer of the window may keep it.
+  void ForgetNode(Node* node);
   void Teardown();
 
   HWND hwnd_;
