@@ -320,9 +320,48 @@ TEST_F(ScriptTest, TextWritesKeepTheNodeCountFlat) {
                            L"progress.js"))
       << diagnostics_.Dump();
   EXPECT_EQ(Eval("s.textContent"), Value::String(L"9999 KB/s"));
-  // One text node for the first speed; the box's text replaces its "y" (freed) and its <b>
-  // (an element: detached, kept for the engine's pointers).
-  EXPECT_EQ(document_.NodeCount(), before + 1);
+  // One text node for the first speed and one for the box, whose <b>, "x" and "y" are freed.
+  EXPECT_EQ(document_.NodeCount(), before - 1);
+}
+
+TEST_F(ScriptTest, RemovedNodesAreFreedOnceTheScriptLetsGoOfThem) {
+  Start(L"<body><div id=list><p>first</p></div><div id=other></div></body>");
+  const size_t before = document_.NodeCount();
+  ASSERT_TRUE(engine_->Run(L"var list = document.getElementById('list'), other = document.getElementById('other');"
+                           L"for (var i = 0; i < 10000; i++) {"
+                           L"  list.innerHTML = '<p class=row onclick=\"go()\">row <b>' + i + '</b></p><!-- note -->';"
+                           L"  list.firstChild.addEventListener('click', function () {});"
+                           L"  var item = document.createElement('span'); item.textContent = i;"
+                           L"  other.appendChild(item); other.removeChild(item);"
+                           L"  other.appendChild(document.createTextNode('t')); other.textContent = ''; }"
+                           L"item = null;",
+                           L"churn.js"))
+      << diagnostics_.Dump();
+  EXPECT_EQ(Eval("list.querySelector('b').textContent"), Value::String(L"9999"));
+  // The list's first <p> and its text became one <p>, <b>, two texts and a comment.
+  EXPECT_EQ(document_.NodeCount(), before + 3);
+}
+
+TEST_F(ScriptTest, ARemovedNodeTheScriptKeepsStaysUsable) {
+  Start(L"<body><div id=box><p id=kept>old <b>bold</b></p></div></body>");
+  ASSERT_TRUE(engine_->Run(L"var box = document.getElementById('box');"
+                           L"var kept = document.getElementById('kept'), bold = kept.lastChild;"
+                           L"kept.onclick = function () { return 'clicked'; };"
+                           L"box.innerHTML = '<i>new</i>';"
+                           L"var removed = box.removeChild(box.firstChild);",
+                           L"keep.js"))
+      << diagnostics_.Dump();
+  EXPECT_EQ(Eval("kept.textContent + '|' + bold.tagName + '|' + bold.parentNode.id + '|' + removed.tagName"),
+            Value::String(L"old bold|B|kept|I"));
+  ASSERT_TRUE(engine_->Run(L"kept.setAttribute('title', 'back'); box.appendChild(kept); bold.textContent = 'again';", L"back.js"))
+      << diagnostics_.Dump();
+  EXPECT_EQ(Eval("document.getElementById('kept') === kept && kept.onclick() === 'clicked'"), Value::Bool(true));
+  EXPECT_EQ(Eval("box.innerHTML"), Value::String(L"<p id=\"kept\" title=\"back\">old <b>again</b></p>"));
+  // Once nothing holds them, the removed nodes go.
+  const size_t held = document_.NodeCount();
+  ASSERT_TRUE(engine_->Run(L"removed = null; box.innerHTML = ''; kept = bold = null;", L"drop.js"));
+  // <i> with its text, and <p> with its text, <b> and the <b>'s text.
+  EXPECT_EQ(document_.NodeCount(), held - 6);
 }
 
 TEST_F(ScriptTest, AScriptBeyondTheHeapBudgetFailsAndTheEngineGoesOn) {

@@ -2,6 +2,7 @@
 // shorthands, colours, units, inheritance, and bad CSS reported and ignored.
 #include <gtest/gtest.h>
 
+#include "outside/sciter/inline_style.h"
 #include "outside/sciter/markup.h"
 #include "outside/sciter/style.h"
 #include "sciter/sciter_test_support.h"

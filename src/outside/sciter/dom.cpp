@@ -130,9 +130,8 @@ std::vector<Node*> Node::ElementChildren() const {
 Document::Document() = default;
 
 Node* Document::Make(NodeKind kind) {
-  nodes_.push_back(std::make_unique<Node>(kind, static_cast<int>(nodes_.size())));
-  ++live_;
-  return nodes_.back().get();
+  const int number = next_number_++;
+  return (nodes_[number] = std::make_unique<Node>(kind, number)).get();
 }
 
 Node* Document::CreateElement(const std::wstring& tag) {
@@ -164,9 +163,40 @@ void Document::Detach(Node* child) {
 void Document::Discard(Node* child) {
   if (!child) return;
   Detach(child);
-  if (child->IsElement() || child->exposed || child == root_) return;
-  nodes_[child->number()].reset();
-  --live_;
+  FreeIfUnreferenced(child);
+}
+
+bool Document::InTree(const Node* node) const {
+  while (node && node->parent) node = node->parent;
+  return node && node == root_;
+}
+
+void Document::FreeIfUnreferenced(Node* node) {
+  if (!node || !root_) return;  // no tree yet: the parser is still building it
+  Node* top = node;
+  while (top->parent) top = top->parent;
+  if (top == root_) return;
+  // Iterative walks: a script may nest nodes deeper than the stack would allow.
+  std::vector<Node*> subtree;
+  std::vector<Node*> pending = {top};
+  while (!pending.empty()) {
+    Node* current = pending.back();
+    pending.pop_back();
+    if (current->script_refs > 0) return;
+    subtree.push_back(current);
+    pending.insert(pending.end(), current->children.begin(), current->children.end());
+  }
+  for (Node* freed : subtree) {
+    if (free_listener_) free_listener_(freed);
+    freed_numbers_.push_back(freed->number());
+  }
+  for (Node* freed : subtree) nodes_.erase(freed->number());
+}
+
+std::vector<int> Document::TakeFreedNumbers() {
+  std::vector<int> numbers;
+  numbers.swap(freed_numbers_);
+  return numbers;
 }
 
 bool Document::AppendChild(Node* parent, Node* child) {
@@ -219,8 +249,8 @@ Node* Document::FindById(const std::wstring& id) const {
 }
 
 Node* Document::FindByNumber(int number) const {
-  if (number < 0 || number >= static_cast<int>(nodes_.size())) return nullptr;
-  return nodes_[number].get();
+  auto found = nodes_.find(number);
+  return found == nodes_.end() ? nullptr : found->second.get();
 }
 
 Node* Document::FirstByTag(const std::wstring& tag) const {

@@ -1,11 +1,14 @@
 // The document tree the markup parser builds and the script changes: elements with their
-// attributes, text and comments. The document owns its nodes (numbered, never renumbered);
-// a removed node stays valid while the script may refer to it, and text and comments the
-// script never saw are freed when they leave the tree.
+// attributes, text and comments. The document owns its nodes (numbered, never renumbered,
+// numbers never reused). A subtree out of the tree is freed as soon as no script wrapper
+// holds one of its nodes: at once when it is removed, or when the script's collector
+// finalizes the last wrapper.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sciter_engine {
@@ -65,8 +68,10 @@ class Node {
   std::vector<Node*> ElementChildren() const;
 
   unsigned state = 0;  // ElementState bits
-  // The script has been given this node's number (it may hold a wrapper for it).
-  mutable bool exposed = false;
+  // Script wrappers alive for this node: while there is one, the node is not freed.
+  int script_refs = 0;
+  // The script's wrapper cache holds one of them (only for nodes in the tree).
+  bool wrapper_cached = false;
   NodeGeometry geometry;
   // Filled by the cascade; null for elements not styled yet.
   std::shared_ptr<const ComputedStyle> style;
@@ -96,11 +101,19 @@ class Document {
   bool AppendChild(Node* parent, Node* child);
   bool InsertBefore(Node* parent, Node* child, Node* before);
   void Detach(Node* child);
-  // Detaches `child` and frees it when it is a text or comment node the script never saw;
-  // elements (which the engine may point at) stay.
+  // Detaches `child` and frees its subtree unless a script wrapper holds one of its nodes.
   void Discard(Node* child);
+  // Frees the tree `node` is in when that tree is out of the document and no script wrapper
+  // holds a node of it.
+  void FreeIfUnreferenced(Node* node);
+  // Whether `node` is in the document's tree (the root is).
+  bool InTree(const Node* node) const;
+  // Told about each node just before it is freed (the window forgets its pointers to it).
+  void SetFreeListener(std::function<void(Node*)> listener) { free_listener_ = std::move(listener); }
+  // Numbers of the nodes freed since the last call (the script drops what it kept for them).
+  std::vector<int> TakeFreedNumbers();
   // Nodes alive now.
-  size_t NodeCount() const { return live_; }
+  size_t NodeCount() const { return nodes_.size(); }
 
   // The <html> element (made by the parser when the page has none).
   Node* root() const { return root_; }
@@ -121,8 +134,10 @@ class Document {
  private:
   Node* Make(NodeKind kind);
 
-  std::vector<std::unique_ptr<Node>> nodes_;  // by number; freed nodes leave a null slot
-  size_t live_ = 0;
+  std::unordered_map<int, std::unique_ptr<Node>> nodes_;  // by number
+  int next_number_ = 0;
+  std::vector<int> freed_numbers_;
+  std::function<void(Node*)> free_listener_;
   Node* root_ = nullptr;
   unsigned long long version_ = 1;
 };

@@ -242,4 +242,21 @@ bool EngineWindow::OnKey(UINT msg, WPARAM key) {
   return true;
 }
 
+void EngineWindow::ForgetNode(Node* node) {
+  if (focused_ == node) focused_ = nullptr;
+  if (hovered_ == node) hovered_ = nullptr;
+  if (pressed_ == node) pressed_ = nullptr;
+  if (space_pressed_ == node) space_pressed_ = nullptr;
+  for (auto it = behaviors_.begin(); it != behaviors_.end();) {
+    if (it->element != node) {
+      ++it;
+      continue;
+    }
+    const Behavior behavior = *it;
+    it = behaviors_.erase(it);
+    INITIALIZATION_PARAMS detached = {1};
+    behavior.proc(behavior.tag, behavior.element, HANDLE_INITIALIZATION, &detached);
+  }
+}
+
 }  // namespace sciter_engine

@@ -3,40 +3,19 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cmath>
 #include <mutex>
 
-#include "text_codec.h"
-#include "url.h"
+#include "engine_messages.h"
 
 namespace sciter_engine {
 
 namespace {
-
-// Page timers are window timers with ids from here up, clear of ids a host would pick.
-constexpr UINT_PTR kTimerBase = 0x40000000;
-// The page gets at most this many device pixels of width when nothing fixes it.
-constexpr float kFallbackAutoWidth = 1920;
 
 std::mutex g_mutex;
 GlobalSettings g_settings;
 std::map<HWND, std::shared_ptr<EngineWindow>>& Windows() {
   static auto* windows = new std::map<HWND, std::shared_ptr<EngineWindow>>();
   return *windows;
-}
-
-UINT RepaintMessage() {
-  static const UINT message = RegisterWindowMessageW(L"PaliskSciterRepaint");
-  return message;
-}
-UINT CloseMessage() {
-  static const UINT message = RegisterWindowMessageW(L"PaliskSciterClose");
-  return message;
-}
-// The host sends it once its layered window is shown.
-UINT UpdateLayeredMessage() {
-  static const UINT message = RegisterWindowMessageW(L"SciterUpdateLayered");
-  return message;
 }
 
 LPCWSTR CursorFor(const Node* element) {
@@ -189,163 +168,6 @@ UINT EngineWindow::Notify(SCITER_CALLBACK_NOTIFICATION* notification) {
   return callback_ ? callback_(notification, callback_param_) : 0;
 }
 
-bool EngineWindow::FetchResource(const std::wstring& path, UINT type, std::string* bytes) {
-  const std::wstring url = PathToFileUrl(path);
-  SCN_LOAD_DATA load = {SC_LOAD_DATA, hwnd_, url.c_str(), nullptr, 0, type};
-  if (Notify(reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&load)) == LOAD_DISCARD) {
-    Diagnose(OT_DOM, OS_INFO, url + L": the host refused it");
-    return false;
-  }
-  if (load.outData && load.outDataSize) {
-    bytes->assign(reinterpret_cast<const char*>(load.outData), load.outDataSize);
-  } else if (!ReadWholeFile(path, bytes)) {
-    return false;
-  }
-  SCN_DATA_LOADED loaded = {SC_DATA_LOADED, hwnd_, url.c_str(),
-                            reinterpret_cast<const BYTE*>(bytes->data()),
-                            static_cast<UINT>(bytes->size()), type};
-  Notify(reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&loaded));
-  return true;
-}
-
-BOOL EngineWindow::LoadFile(const std::wstring& url) {
-  std::wstring path;
-  if (!FileUrlToPath(url, &path)) {
-    Diagnose(OT_DOM, OS_ERROR, L"'" + url + L"' is not a local file address");
-    return FALSE;
-  }
-  std::string bytes;
-  if (!FetchResource(path, kResourceHtml, &bytes)) {
-    Diagnose(OT_DOM, OS_ERROR, L"cannot read " + path);
-    return FALSE;
-  }
-  Teardown();
-  url_ = url;
-  auto sink = [this](UINT subsystem, UINT severity, const std::wstring& text) { Diagnose(subsystem, severity, text); };
-  auto page = std::make_shared<Page>(sink, FontQualityForSmoothing(font_smoothing_));
-  bool bad_bytes = false;
-  const std::wstring html = DecodeResourceText(bytes, &bad_bytes);
-  if (bad_bytes) Diagnose(OT_DOM, OS_WARNING, path + L": not valid UTF-8; bad bytes replaced");
-  page->Load(html, path, [this](const std::wstring& p, UINT type, std::string* out) { return FetchResource(p, type, out); });
-  page_ = page;
-  auto script = std::make_shared<ScriptEngine>(&page->document(), this, sink, CurrentGlobalSettings().runtime_features);
-  script_ = script;
-  for (const Page::Script& source : page->scripts()) script->Run(source.code, source.name);
-  for (Node* element : page->document().Elements(page->document().root())) {
-    if (element->Attr(L"autofocus") && !focused_) SetFocus(element);
-  }
-  script->DispatchEvent(nullptr, L"DOMContentLoaded", EventDetails());
-  script->DispatchEvent(nullptr, L"load", EventDetails());
-  UpdateLayout();
-  AttachBehaviors();
-  RequestRepaint();
-  return TRUE;
-}
-
-void EngineWindow::AttachBehaviors() {
-  if (!page_) return;
-  for (Node* element : page_->document().Elements(page_->document().root())) {
-    if (!element->style || element->style->behavior.empty()) continue;
-    if (std::any_of(behaviors_.begin(), behaviors_.end(), [&](const Behavior& b) { return b.element == element; })) continue;
-    const std::string name = WideToUtf8(element->style->behavior);
-    // Behaviours this engine has itself: buttons are clickable anyway.
-    if (name == "button" || name == "clickable") continue;
-    SCN_ATTACH_BEHAVIOR attach = {SC_ATTACH_BEHAVIOR, hwnd_, element, name.c_str(), nullptr, nullptr};
-    if (Notify(reinterpret_cast<SCITER_CALLBACK_NOTIFICATION*>(&attach)) && attach.elementProc) {
-      behaviors_.push_back({element, attach.elementProc, attach.elementTag});
-      INITIALIZATION_PARAMS attached = {0};
-      attach.elementProc(attach.elementTag, element, HANDLE_INITIALIZATION, &attached);
-    } else {
-      Diagnose(OT_DOM, OS_WARNING, L"behavior '" + element->style->behavior + L"' of <" + element->tag + L"> is unknown");
-    }
-  }
-}
-
-float EngineWindow::Scale() const {
-  // The window's own DPI: the one WM_DPICHANGED last gave, else the one of its monitor
-  // (GetDpiForWindow, Windows 10 1607 and later), else the system's (Windows 7 and 8).
-  int dpi = dpi_;
-  if (dpi == 0) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto get_dpi_for_window = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (get_dpi_for_window) dpi = static_cast<int>(get_dpi_for_window(hwnd_));
-  }
-  if (dpi == 0) {
-    HDC screen = GetDC(nullptr);
-    dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-  }
-  return dpi > 0 ? static_cast<float>(dpi) / 96.0f : 1.0f;
-}
-
-LayoutOptions EngineWindow::CurrentLayoutOptions() const {
-  LayoutOptions options;
-  options.scale = Scale();
-  RECT client = {};
-  if (GetClientRect(hwnd_, &client)) {
-    options.viewport_width = static_cast<float>(client.right - client.left);
-    options.viewport_height = static_cast<float>(client.bottom - client.top);
-  }
-  RECT work = {};
-  options.max_auto_width = SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)
-                               ? static_cast<float>(work.right - work.left)
-                               : kFallbackAutoWidth;
-  return options;
-}
-
-void EngineWindow::UpdateLayout() {
-  if (page_) page_->Layout(CurrentLayoutOptions());
-}
-
-bool EngineWindow::IsLayered() const {
-  return (GetWindowLongPtrW(hwnd_, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
-}
-
-void EngineWindow::RequestRepaint() {
-  // Changes come in bursts (a script setting several styles): one repaint for all of them.
-  if (repaint_posted_ || !page_) return;
-  repaint_posted_ = PostMessageW(hwnd_, RepaintMessage(), 0, 0) != FALSE;
-  if (!repaint_posted_) InvalidateRect(hwnd_, nullptr, FALSE);
-}
-
-void EngineWindow::RenderAndPresent(HDC paint_dc) {
-  std::shared_ptr<Page> page = page_;
-  if (!page) return;
-  UpdateLayout();
-  const bool layered = alpha_ && IsLayered();
-  RECT window = {}, client = {};
-  GetWindowRect(hwnd_, &window);
-  GetClientRect(hwnd_, &client);
-  // A layered window's picture covers the whole window (ours are frameless popups).
-  const int width = layered ? window.right - window.left : client.right;
-  const int height = layered ? window.bottom - window.top : client.bottom;
-  if (width <= 0 || height <= 0 || !surface_.Resize(width, height)) return;
-  surface_.Fill(layered ? 0 : 0xFFFFFFFF);
-  PaintOptions options;
-  options.scale = Scale();
-  options.subpixel_text = font_smoothing_ == 3 && !layered;
-  page->Paint(&surface_, options);
-  if (layered) {
-    POINT source = {0, 0};
-    SIZE size = {width, height};
-    BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    if (!UpdateLayeredWindow(hwnd_, nullptr, nullptr, &size, surface_.dc(), &source, 0, &blend, ULW_ALPHA)) {
-      Diagnose(OT_DOM, OS_WARNING, L"UpdateLayeredWindow failed with " + std::to_wstring(GetLastError()));
-    }
-    return;
-  }
-  if (IsLayered()) {
-    // Layered without per-pixel alpha: the window shows its WM_PAINT drawing once told so.
-    SetLayeredWindowAttributes(hwnd_, 0, 255, LWA_ALPHA);
-  }
-  HDC dc = paint_dc ? paint_dc : GetDC(hwnd_);
-  if (dc) {
-    BitBlt(dc, 0, 0, width, height, surface_.dc(), 0, 0, SRCCOPY);
-    if (!paint_dc) ReleaseDC(hwnd_, dc);
-  }
-}
-
 LRESULT EngineWindow::Proc(UINT msg, WPARAM wparam, LPARAM lparam, BOOL* handled) {
   auto keep_alive = shared_from_this();
   *handled = FALSE;
@@ -467,20 +289,6 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wparam, LPARAM lparam, BOOL* handled
   }
 }
 
-void EngineWindow::Teardown() {
-  for (const auto& timer : timers_) KillTimer(hwnd_, kTimerBase + timer.first);
-  timers_.clear();
-  std::vector<Behavior> behaviors;
-  behaviors.swap(behaviors_);
-  for (const Behavior& behavior : behaviors) {
-    INITIALIZATION_PARAMS detached = {1};
-    behavior.proc(behavior.tag, behavior.element, HANDLE_INITIALIZATION, &detached);
-  }
-  focused_ = hovered_ = pressed_ = space_pressed_ = nullptr;
-  script_.reset();
-  page_.reset();
-}
-
 HELEMENT EngineWindow::RootElement() const {
   return page_ ? static_cast<HELEMENT>(page_->document().root()) : nullptr;
 }
@@ -489,20 +297,6 @@ bool EngineWindow::OwnsElement(HELEMENT element) const {
   if (!page_ || !element) return false;
   if (element == page_->document().root()) return true;
   return std::any_of(behaviors_.begin(), behaviors_.end(), [&](const Behavior& b) { return b.element == element; });
-}
-
-bool EngineWindow::ScrollInfo(POINT* position, RECT* view, SIZE* content) {
-  std::shared_ptr<Page> page = page_;
-  if (!page) return false;
-  const LayoutResult& layout = page->Layout(CurrentLayoutOptions());
-  if (position) *position = POINT{0, 0};
-  if (view) {
-    RECT client = {};
-    GetClientRect(hwnd_, &client);
-    *view = client;
-  }
-  if (content) *content = SIZE{layout.content_width, layout.content_height};
-  return true;
 }
 
 BOOL EngineWindow::Call(const char* name, UINT argc, const SCITER_VALUE* argv, SCITER_VALUE* result) {
@@ -546,38 +340,6 @@ void EngineWindow::CloseView() {
   PostMessageW(hwnd_, CloseMessage(), 0, 0);
 }
 
-void EngineWindow::StartTimer(int id, unsigned milliseconds, bool repeat) {
-  if (id <= 0 || static_cast<UINT_PTR>(id) >= kTimerBase) return;
-  timers_[id] = repeat;
-  ::SetTimer(hwnd_, kTimerBase + id, std::max<unsigned>(milliseconds, USER_TIMER_MINIMUM), nullptr);
-}
-
-void EngineWindow::StopTimer(int id) {
-  timers_.erase(id);
-  KillTimer(hwnd_, kTimerBase + id);
-}
-
-void EngineWindow::FireTimer(UINT_PTR timer) {
-  const int id = static_cast<int>(timer - kTimerBase);
-  auto found = timers_.find(id);
-  if (found == timers_.end()) {
-    KillTimer(hwnd_, timer);
-    return;
-  }
-  if (!found->second) StopTimer(id);
-  std::shared_ptr<Page> page = page_;
-  std::shared_ptr<ScriptEngine> script = script_;
-  if (script) script->FireTimer(id);
-}
-
 void EngineWindow::DocumentChanged() { RequestRepaint(); }
-
-void EngineWindow::PictureChanged(Node* element) {
-  std::shared_ptr<Page> page = page_;
-  if (!page || page->document().FindByNumber(element->number()) != element) return;
-  page->LoadPicture(element, [this](const std::wstring& path, UINT type, std::string* bytes) {
-    return FetchResource(path, type, bytes);
-  });
-}
 
 }  // namespace sciter_engine

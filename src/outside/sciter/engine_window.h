@@ -1,7 +1,9 @@
 // The engine's side of one window: its options, diagnostics, host callback and event
 // handlers, the loaded page with its script, painting (layered or WM_PAINT) and input.
-// engine_window.cpp holds the window registry, options, loading and output; engine_input.cpp
-// the mouse, keys and focus. Every method runs on the window's thread.
+// engine_window.cpp holds the window registry, options, callbacks and the message dispatch;
+// engine_resources.cpp loading the page and its files; engine_output.cpp layout at the
+// window's DPI and painting; engine_timers.cpp the page's timers; engine_input.cpp the
+// mouse, keys and focus. Every method runs on the window's thread.
 #pragma once
 
 #include <windows.h>
@@ -96,6 +98,9 @@ class EngineWindow : public ScriptHost, public std::enable_shared_from_this<Engi
   std::vector<Node*> FocusableElements();
   EventDetails MouseDetails(int x, int y, int button) const;
   void FireTimer(UINT_PTR id);
+  void StopAllTimers();
+  // The document frees `node`: no pointer of the window may keep it.
+  void ForgetNode(Node* node);
   void Teardown();
 
   HWND hwnd_;

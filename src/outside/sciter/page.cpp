@@ -179,7 +179,11 @@ void Page::Paint(PixelBuffer* target, const PaintOptions& options) {
   PaintDocument(layout_.root.get(), options, fonts_.get(), target);
 }
 
-Node* Page::HitTest(float x, float y) const { return sciter_engine::HitTest(layout_.root.get(), x, y); }
+Node* Page::HitTest(float x, float y) const {
+  // Boxes of a layout older than the tree may point at nodes freed since.
+  if (laid_out_version_ != document_.version()) return nullptr;
+  return sciter_engine::HitTest(layout_.root.get(), x, y);
+}
 
 void Page::SetFontQuality(DWORD quality) {
   if (quality == fonts_->quality()) return;

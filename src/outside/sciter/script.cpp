@@ -4,10 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "css.h"
+#include "inline_style.h"
 #include "markup.h"
 #include "duktape.h"
 #include "script_bootstrap.h"
+#include "selectors.h"
 #include "text_codec.h"
 
 // duktape's exec-timeout hook (its build defines DUK_USE_EXEC_TIMEOUT_CHECK to this name):
@@ -55,9 +56,41 @@ Node* ElementArg(duk_context* ctx, duk_idx_t index) {
 }
 
 int NumberOf(const Node* node) {
-  if (!node) return -1;
-  node->exposed = true;
-  return node->number();
+  return node ? node->number() : -1;
+}
+
+// Nodes of `top`'s subtree whose wrappers the script's cache holds: they are leaving the tree,
+// so the cache lets go of them (the script then frees them once it holds them no more).
+void CollectCachedWrappers(Node* top, std::vector<int>* numbers) {
+  std::vector<Node*> pending = {top};
+  while (!pending.empty()) {
+    Node* node = pending.back();
+    pending.pop_back();
+    if (node->wrapper_cached) {
+      node->wrapper_cached = false;
+      numbers->push_back(node->number());
+    }
+    pending.insert(pending.end(), node->children.begin(), node->children.end());
+  }
+}
+
+void PushIntArray(duk_context* ctx, const std::vector<int>& numbers) {
+  duk_idx_t array = duk_push_array(ctx);
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    duk_push_int(ctx, numbers[i]);
+    duk_put_prop_index(ctx, array, static_cast<duk_uarridx_t>(i));
+  }
+}
+
+// Detaches (and frees where it can) all children of `element`; returns the numbers whose
+// cached wrappers the script must let go of.
+std::vector<int> DiscardChildren(Document* document, Node* element) {
+  std::vector<int> uncached;
+  for (Node* child : std::vector<Node*>(element->children)) {
+    CollectCachedWrappers(child, &uncached);
+    document->Discard(child);
+  }
+  return uncached;
 }
 
 void Changed(duk_context* ctx) {
@@ -215,21 +248,23 @@ duk_ret_t NSetText(duk_context* ctx) {
   Node* node = NodeArg(ctx, 0);
   const std::wstring text = GetString(ctx, 1);
   Document* document = EngineOf(ctx)->document();
+  std::vector<int> uncached;
   if (node->IsElement()) {
     // A progress page rewrites its texts several times a second: the one text node is
-    // kept and rewritten, and replaced text the script never saw is freed.
+    // kept and rewritten; replaced children are freed.
     const bool reusable = !text.empty() && node->children.size() == 1 && node->children[0]->kind() == NodeKind::kText;
     if (reusable) {
       node->children[0]->text = text;
     } else {
-      for (Node* child : std::vector<Node*>(node->children)) document->Discard(child);
+      uncached = DiscardChildren(document, node);
       if (!text.empty()) document->AppendChild(node, document->CreateText(text));
     }
   } else {
     node->text = text;
   }
   Changed(ctx);
-  return 0;
+  PushIntArray(ctx, uncached);
+  return 1;
 }
 
 duk_ret_t NGetAttr(duk_context* ctx) {
@@ -386,12 +421,13 @@ duk_ret_t NSetHtml(duk_context* ctx) {
   Document* document = engine->document();
   Node* focused = engine->host()->FocusedElement();
   if (focused && element->IsAncestorOf(focused)) engine->host()->SetFocus(nullptr);
-  for (Node* child : std::vector<Node*>(element->children)) document->Discard(child);
+  const std::vector<int> uncached = DiscardChildren(document, element);
   if (Node* body = fragment.Body()) {
     for (const Node* child : body->children) document->AppendChild(element, CloneInto(document, child, 0));
   }
   Changed(ctx);
-  return 0;
+  PushIntArray(ctx, uncached);
+  return 1;
 }
 
 duk_ret_t NCreateText(duk_context* ctx) {
@@ -404,9 +440,14 @@ duk_ret_t NInsert(duk_context* ctx) {
   Node* child = NodeArg(ctx, 1);
   const int before_number = duk_to_int(ctx, 2);
   Node* before = before_number >= 0 ? NodeArg(ctx, 2) : nullptr;
-  if (!EngineOf(ctx)->document()->InsertBefore(parent, child, before)) {
+  Document* document = EngineOf(ctx)->document();
+  // A node taken out of a removed subtree may leave that subtree with no holder.
+  Node* old_top = child->parent;
+  while (old_top && old_top->parent) old_top = old_top->parent;
+  if (!document->InsertBefore(parent, child, before)) {
     return duk_error(ctx, DUK_ERR_ERROR, "the node cannot be inserted there");
   }
+  document->FreeIfUnreferenced(old_top);
   Changed(ctx);
   return 0;
 }
@@ -421,9 +462,47 @@ duk_ret_t NRemove(duk_context* ctx) {
   ScriptEngine* engine = EngineOf(ctx);
   Node* focused = engine->host()->FocusedElement();
   if (focused && (focused == child || child->IsAncestorOf(focused))) engine->host()->SetFocus(nullptr);
-  engine->document()->Detach(child);
+  std::vector<int> uncached;
+  CollectCachedWrappers(child, &uncached);
+  engine->document()->Discard(child);
   Changed(ctx);
-  duk_push_true(ctx);
+  PushIntArray(ctx, uncached);
+  return 1;
+}
+
+// The script made a wrapper for the node (`cached`: its cache keeps it, as for nodes in
+// the tree); the node stays while the wrapper lives.
+duk_ret_t NRetain(duk_context* ctx) {
+  Node* node = NodeArg(ctx, 0);
+  ++node->script_refs;
+  if (duk_to_boolean(ctx, 1)) node->wrapper_cached = true;
+  return 0;
+}
+
+// A wrapper was finalized by the script's collector.
+duk_ret_t NRelease(duk_context* ctx) {
+  ScriptEngine* engine = EngineOf(ctx);
+  if (engine->closing()) return 0;  // the heap goes first, then the document with all nodes
+  Node* node = engine->document()->FindByNumber(duk_to_int(ctx, 0));
+  if (!node || node->script_refs <= 0) return 0;
+  --node->script_refs;
+  engine->document()->FreeIfUnreferenced(node);
+  return 0;
+}
+
+duk_ret_t NInTree(duk_context* ctx) {
+  duk_push_boolean(ctx, EngineOf(ctx)->document()->InTree(NodeArg(ctx, 0)));
+  return 1;
+}
+
+// A wrapper held by the script went back into the cache (its node was inserted again).
+duk_ret_t NCached(duk_context* ctx) {
+  NodeArg(ctx, 0)->wrapper_cached = true;
+  return 0;
+}
+
+duk_ret_t NTakeFreed(duk_context* ctx) {
+  PushIntArray(ctx, EngineOf(ctx)->document()->TakeFreedNumbers());
   return 1;
 }
 
@@ -626,6 +705,8 @@ constexpr NativeFunction kNatives[] = {
     {"setTimer", NSetTimer, 3},   {"killTimer", NKillTimer, 1}, {"close", NClose, 0},
     {"call", NCall, 2},           {"attributeHandler", NAttributeHandler, 2},
     {"reportError", NReportError, 2},
+    {"retain", NRetain, 2},       {"release", NRelease, 1},   {"inTree", NInTree, 1},
+    {"cached", NCached, 1},       {"takeFreed", NTakeFreed, 0},
 };
 
 // The heap's allocator: each block carries its size in front, so the account knows what a
@@ -724,6 +805,7 @@ ScriptEngine::ScriptEngine(Document* document, ScriptHost* host, DiagnosticSink 
 }
 
 ScriptEngine::~ScriptEngine() {
+  closing_ = true;  // the heap's last finalizers must not free nodes
   if (context_) duk_destroy_heap(context_);
 }
 

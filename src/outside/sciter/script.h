@@ -94,6 +94,8 @@ class ScriptEngine {
   // Helpers the native DOM functions use.
   Document* document() const { return document_; }
   ScriptHost* host() const { return host_; }
+  // The engine is being destroyed (its heap's finalizers run).
+  bool closing() const { return closing_; }
   void Diagnose(UINT severity, const std::wstring& text);  // as OT_TIS
   void DiagnoseIn(UINT subsystem, UINT severity, const std::wstring& text);
   // Reports the error at the top of the value stack (and leaves it there).
@@ -113,6 +115,7 @@ class ScriptEngine {
   ULONGLONG deadline_ = 0;  // 0: not running or paused
   bool timed_out_reported_ = false;
   int depth_ = 0;
+  bool closing_ = false;
   HeapAccount heap_;
 };
 

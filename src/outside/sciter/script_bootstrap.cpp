@@ -2,8 +2,10 @@
 
 namespace sciter_engine {
 
-// Called as f(global, N, allowEval). Element wrappers are made once per node so that
-// expando properties (onclick = ...) stay with the element.
+// Called as f(global, N, allowEval). Wrappers of nodes in the tree are made once per node so
+// that expando properties (onclick = ...) stay with the element. The cache lets go of a node
+// when it leaves the tree; each wrapper keeps its node alive until the collector finalizes it,
+// and a held wrapper goes back into the cache when its node is inserted again.
 const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
   var wrappers = {};
   var listenersOf = {};
@@ -14,9 +16,25 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
     if (!w) {
       w = Object.create(N.isElement(id) ? ElementProto : NodeProto);
       Object.defineProperty(w, '__id', { value: id });
-      wrappers[id] = w;
+      var cached = N.inTree(id);
+      if (cached) wrappers[id] = w;
+      N.retain(id, cached);
     }
     return w;
+  }
+  Duktape.fin(NodeProto, function (w) {
+    if (Object.prototype.hasOwnProperty.call(w, '__id')) N.release(w.__id);
+  });
+  // After a change that took nodes out of the tree: the cache drops their wrappers, and
+  // what was kept for freed nodes goes.
+  function forget(uncached) {
+    for (var i = 0; i < uncached.length; i++) delete wrappers[uncached[i]];
+    var freed = N.takeFreed();
+    for (var k = 0; k < freed.length; k++) delete listenersOf[freed[k]];
+  }
+  function keep(w) {
+    if (!wrappers[w.__id]) { wrappers[w.__id] = w; N.cached(w.__id); }
+    forget([]);
   }
   function idOf(node) {
     if (node && typeof node.__id === 'number') return node.__id;
@@ -54,16 +72,18 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
   getter(NodeProto, 'previousSibling', function () { return wrap(N.sibling(this.__id, -1)); });
   getter(NodeProto, 'nodeType', function () { return N.nodeType(this.__id); });
   getter(NodeProto, 'textContent', function () { return N.getText(this.__id); },
-         function (v) { N.setText(this.__id, v === null || v === undefined ? '' : String(v)); });
+         function (v) { forget(N.setText(this.__id, v === null || v === undefined ? '' : String(v))); });
   getter(NodeProto, 'nodeValue', function () { return N.getText(this.__id); },
-         function (v) { N.setText(this.__id, String(v)); });
-  NodeProto.appendChild = function (c) { N.insert(this.__id, idOf(c), -1); return c; };
-  NodeProto.insertBefore = function (c, ref) { N.insert(this.__id, idOf(c), ref ? idOf(ref) : -1); return c; };
+         function (v) { forget(N.setText(this.__id, String(v))); });
+  NodeProto.appendChild = function (c) { N.insert(this.__id, idOf(c), -1); keep(c); return c; };
+  NodeProto.insertBefore = function (c, ref) { N.insert(this.__id, idOf(c), ref ? idOf(ref) : -1); keep(c); return c; };
   NodeProto.removeChild = function (c) {
-    if (!N.remove(this.__id, idOf(c))) throw new Error('removeChild: not a child of this element');
+    var uncached = N.remove(this.__id, idOf(c));
+    if (!uncached) throw new Error('removeChild: not a child of this element');
+    forget(uncached);
     return c;
   };
-  NodeProto.remove = function () { var p = N.parent(this.__id); if (p >= 0) N.remove(p, this.__id); };
+  NodeProto.remove = function () { var p = N.parent(this.__id); if (p >= 0) forget(N.remove(p, this.__id) || []); };
   NodeProto.contains = function (other) { return !!other && N.contains(this.__id, idOf(other)); };
   NodeProto.addEventListener = function (type, fn) { listen(this.__id, String(type), fn); };
   NodeProto.removeEventListener = function (type, fn) { unlisten(this.__id, String(type), fn); };
@@ -71,7 +91,7 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
   getter(ElementProto, 'tagName', function () { return N.tag(this.__id).toUpperCase(); });
   getter(ElementProto, 'nodeName', function () { return N.tag(this.__id).toUpperCase(); });
   getter(ElementProto, 'innerText', function () { return N.getText(this.__id); },
-         function (v) { N.setText(this.__id, String(v)); });
+         function (v) { forget(N.setText(this.__id, String(v))); });
   function attributeProperty(name, attribute) {
     getter(ElementProto, name, function () { var v = N.getAttr(this.__id, attribute); return v === null ? '' : v; },
            function (v) { N.setAttr(this.__id, attribute, String(v)); });
@@ -85,7 +105,7 @@ const char kScriptBootstrap[] = R"js((function (G, N, allowEval) {
   getter(ElementProto, 'disabled', function () { return N.getAttr(this.__id, 'disabled') !== null; },
          function (v) { if (v) N.setAttr(this.__id, 'disabled', ''); else N.removeAttr(this.__id, 'disabled'); });
   getter(ElementProto, 'innerHTML', function () { return N.getHtml(this.__id); },
-         function (v) { N.setHtml(this.__id, v === null || v === undefined ? '' : String(v)); });
+         function (v) { forget(N.setHtml(this.__id, v === null || v === undefined ? '' : String(v))); });
   getter(ElementProto, 'dataset', function () {
     var id = this.__id;
     function attribute(k) { return 'data-' + String(k).replace(/[A-Z]/g, function (c) { return '-' + c.toLowerCase(); }); }
