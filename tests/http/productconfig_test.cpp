@@ -431,7 +431,7 @@ std::wstring FlatSha256(const std::string& bytes) {
 TEST_F(Downloads, DigestHashedWhileTheFileLandsIsTheWholeFilesDigest) {
   const std::string tag = Tag("landed");
   CFileDownloader downloader;
-  for (const size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65537}, size_t{3 * 262144 + 7}}) {
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65537}, size_t{3 * 1048576 + 7}}) {
     std::string body;
     for (size_t i = 0; i < size; ++i) body += static_cast<char>('a' + (i * 7 + i / 251) % 26);
     const std::string path = "/v/" + tag + "/size" + std::to_string(size);
@@ -457,10 +457,11 @@ TEST_F(Downloads, DigestHashedWhileTheFileLandsIsTheWholeFilesDigest) {
   EXPECT_EQ(recorded, downloader.LandedDigest());
 }
 
-// A body cut short leaves no digest, no handle and no file.
+// A body cut short (after the hashing thread started) leaves no digest, no handle and no file.
 TEST_F(Downloads, CutBodyLeavesNoDigestNoHandleNoFile) {
   const std::string cut = Tag("cut");
-  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + cut + "/big.bin"}, {"close_after", 300000}}}));
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + cut + "/big.bin"}, {"status", 200}, {"body", std::string(3 << 20, 'c')},
+                                 {"close_after", 2 << 20}}}));
   const std::wstring url = server_.Url("http", L"/v/" + testing_support::Utf8ToWide(cut) + L"/big.bin");
   CFileDownloader downloader;
   EXPECT_NE(0, downloader.downloadSinglefile(url.c_str(), Work(L"cut.bin").c_str(), 0, L""));

@@ -390,8 +390,10 @@ TEST_F(ImageHash, FilesHashedWhileTheyAreWrittenHashAsTheWholeFile) {
   const std::string original = unsigned_.substr(0, unsigned_.size() / 8 * 8);
   const std::string block(64, '\xCC');
   const std::string refused = Declare(original + block + "tail", static_cast<uint32_t>(original.size()), 64);
+  // Small files are hashed at the end, larger ones by the thread while they are written.
   for (const std::string& bytes : {signed_, unsigned_, refused, std::string(), std::string("MZ"),
-                                   std::string(300001, 'z')}) {
+                                   std::string(300001, 'z'), unsigned_ + std::string(3 << 20, '\x5A'),
+                                   refused + std::string(3 << 20, 'z')}) {
     std::wstring whole, landed;
     const uint32_t expected = Hash(bytes, whole);
     const std::wstring path = folder_.Make(L"landing" + std::to_wstring(++count_) + L".exe");
@@ -409,7 +411,8 @@ TEST_F(ImageHash, StoppedHashingLetsGoOfTheFile) {
     palisk::ReadBehindDigest reader;
     ASSERT_EQ(0u, reader.Start(path));
     DWORD done = 0;
-    WriteFile(writer, signed_.data(), static_cast<DWORD>(signed_.size()), &done, nullptr);
+    const std::string bytes(3 << 20, 'x');  // enough for the thread to start
+    WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
     reader.Landed(done);
     EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                 OPEN_EXISTING, 0, nullptr))

@@ -24,16 +24,22 @@ uint32_t ReadBehindDigest::Start(const std::wstring& path) {
   m_final = m_stop = m_done = false;
   m_result = 0;
   m_digest.clear();
-  try {
-    m_thread = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-    m_file.Close();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  m_threadTried = false;
   return 0;
 }
 
+void ReadBehindDigest::StartThread() {
+  m_threadTried = true;
+  try {
+    m_thread = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread: Finish hashes the file itself.
+  }
+}
+
 void ReadBehindDigest::Landed(uint64_t size) {
+  // Only the writer's thread calls Landed, Emptied, Finish and Stop: m_thread is its own.
+  if (!m_threadTried && size >= kThreadFrom && m_file.IsValid()) StartThread();
   std::lock_guard<std::mutex> hold(m_lock);
   m_landed = size;
   // Woken once per piece read back, not for every write.
@@ -52,7 +58,14 @@ void ReadBehindDigest::Emptied() {
 
 uint32_t ReadBehindDigest::Finish(uint64_t size, std::vector<uint8_t>& digest) {
   digest.clear();
-  if (!m_thread.joinable()) return ERROR_INVALID_HANDLE;
+  if (!m_file.IsValid()) return ERROR_INVALID_HANDLE;
+  if (!m_thread.joinable()) {
+    m_landed = size;
+    m_final = true;
+    Run();
+    digest = m_digest;
+    return m_result;
+  }
   {
     std::unique_lock<std::mutex> hold(m_lock);
     m_landed = size;
@@ -61,7 +74,7 @@ uint32_t ReadBehindDigest::Finish(uint64_t size, std::vector<uint8_t>& digest) {
     m_changed.wait(hold, [this] { return m_done; });
   }
   m_thread.join();
-  if (m_result == 0) digest = m_digest;
+  digest = m_digest;
   return m_result;
 }
 

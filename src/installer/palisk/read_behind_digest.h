@@ -3,7 +3,9 @@
 // last byte lands. It reads through a read-only handle of its own that shares writing only
 // because the writer's handle must stay open beside it; that handle shares reading alone, so
 // no other process can write meanwhile. Neither handle shares deleting: the file cannot be
-// renamed, replaced or deleted while it is written and hashed.
+// renamed, replaced or deleted while it is written and hashed. A small file is not worth a
+// thread: the thread starts once kThreadFrom bytes have landed, and a file that stays smaller
+// is hashed by Finish, read back from the same handle.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +28,9 @@ class ReadBehindDigest {
   ReadBehindDigest(const ReadBehindDigest&) = delete;
   ReadBehindDigest& operator=(const ReadBehindDigest&) = delete;
 
-  // Opens the file the writer has just created and starts hashing it. 0 or the error.
+  static constexpr uint64_t kThreadFrom = 1 << 20;
+
+  // Opens the file the writer has just created, to hash it. 0 or the error.
   uint32_t Start(const std::wstring& path);
   // From the writer: the file now holds `size` bytes.
   void Landed(uint64_t size);
@@ -42,9 +46,11 @@ class ReadBehindDigest {
 
  private:
   void Run();
+  void StartThread();
 
   ov::ScopedHandle m_file;
   std::thread m_thread;
+  bool m_threadTried = false;
   std::mutex m_lock;
   std::condition_variable m_changed;
   // Shared with the thread, under m_lock.
