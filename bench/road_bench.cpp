@@ -4,6 +4,11 @@
 //   road_bench.exe bare-many <url-prefix> <count> <folder>
 //                                                     <count> bare GETs of <url-prefix>NNN.bin
 //                                                     over one keep-alive connection
+//   road_bench.exe kit-file <kit.cat url> <file url> <folder>
+//                                                     the downloader fetches the catalog (not
+//                                                     timed), then the file twice, alternately:
+//                                                     hashed behind the writer as it lands, and
+//                                                     hashed after it landed, as a whole
 // Each prints one JSON line.
 #include <windows.h>
 #include <objbase.h>
@@ -12,6 +17,7 @@
 #include <string>
 
 #include "bare_winhttp.h"
+#include "installer/palisk/filedownloader.h"
 #include "installer/palisk/fileverifier.h"
 
 namespace {
@@ -52,11 +58,34 @@ int BareMany(const std::wstring& prefix, int count, const std::wstring& folder) 
   return failures == 0 ? 0 : 1;
 }
 
+int KitFile(const std::wstring& catalogUrl, const std::wstring& fileUrl, const std::wstring& folder) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  CFileDownloader downloader;
+  CFileVerifier after;
+  const std::wstring catalog = folder + L"\\kit.cat";
+  const std::wstring file = folder + L"\\x64\\" + fileUrl.substr(fileUrl.find_last_of(L'/') + 1);
+  bool ok = downloader.downloadSinglefile(catalogUrl.c_str(), catalog.c_str(), 1, L"") == 0 && after.ValidateFile(catalog);
+  LARGE_INTEGER start, middle, end;
+  QueryPerformanceCounter(&start);
+  ok = ok && downloader.downloadSinglefile(fileUrl.c_str(), file.c_str(), 1, L"") == 0;
+  downloader.ReleaseHeldFile(file);
+  QueryPerformanceCounter(&middle);
+  ok = ok && downloader.downloadSinglefile(fileUrl.c_str(), file.c_str(), 0, L"") == 0;
+  downloader.ReleaseHeldFile(file);
+  ok = ok && after.ValidateFile(file);
+  QueryPerformanceCounter(&end);
+  std::printf("{\"mode\": \"kit-file\", \"valid\": %d, \"behind\": %.4f, \"after\": %.4f}\n", ok ? 1 : 0,
+              Seconds(start, middle), Seconds(middle, end));
+  CoUninitialize();
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"verify" && argc == 4) return Verify(argv[2], argv[3]);
+  if (mode == L"kit-file" && argc == 5) return KitFile(argv[2], argv[3], argv[4]);
   if (mode == L"bare-many" && argc == 5) return BareMany(argv[2], _wtoi(argv[3]), argv[4]);
   std::fprintf(stderr, "usage: road_bench verify <kit.cat> <file> | bare-many <url-prefix> <count> <folder>\n");
   return 2;

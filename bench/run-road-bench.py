@@ -116,6 +116,14 @@ def big_kit(size_mib, runs):
                              s.base_url() + "kits/1.0.0/x64/payload.bin", windows_path(out))
             bare.append(row["seconds"])
         os.remove(out)
+        behind, after = [], []
+        for _ in range(runs):
+            row = bench_json(os.path.join(BENCH, "road_bench.exe"), "kit-file", s.base_url() + "kits/1.0.0/x64/kit.cat",
+                             s.base_url() + "kits/1.0.0/x64/payload.bin", windows_path(os.path.join(s.folder, "kitfile")))
+            if row["valid"] != 1:
+                raise RuntimeError("the downloader refused the benchmark's own kit: %s" % row)
+            behind.append(row["behind"])
+            after.append(row["after"])
         roads, peaks, phase_rows = [], [], []
         for _ in range(runs):
             r = silent_run(s)
@@ -127,6 +135,8 @@ def big_kit(size_mib, runs):
                 peaks.append(r.peak_working_set / 1048576.0)
         baseline = statistics.median(bare) + statistics.median(sha)
         print("bare download      %s s" % spread(bare))
+        print("kit file, hashed behind the writer %s s" % spread(behind))
+        print("kit file, hashed after it landed   %s s" % spread(after))
         print("whole road         %s s (palisk's run, from its log)" % spread(roads))
         for name in phase_rows[0]:
             if name != "total":

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "framework/module_path.h"
+#include "installer/palisk/authenticode_hash.h"
+#include "installer/palisk/catalog_reader.h"
 #include "installer/palisk/xml_document.h"
 #include "support/kit_server.h"
 #include "support/test_support.h"
@@ -416,6 +418,78 @@ TEST_F(Downloads, BodyThatWouldEatIntoTheFreeSpaceMarginFailsAndLeavesNothing) {
   downloader.SetFreeSpaceMargin(1ull << 20);
   EXPECT_EQ(0, downloader.downloadSinglefile(big.c_str(), Work(L"big.bin").c_str(), 0, L""));
   EXPECT_EQ(1u << 20, testing_support::ReadBinaryFile(Work(L"big.bin")).size());
+}
+
+std::wstring FlatSha256(const std::string& bytes) {
+  std::vector<uint8_t> digest;
+  palisk::DigestBytes("2.16.840.1.101.3.4.2.1", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), digest);
+  return palisk::LowerHex(digest.data(), digest.size());
+}
+
+// Each file is hashed from the disk while it lands; the digest is the whole file's, whatever
+// its size against the pieces it is read back in (none, one, a head, pieces plus a rest).
+TEST_F(Downloads, DigestHashedWhileTheFileLandsIsTheWholeFilesDigest) {
+  const std::string tag = Tag("landed");
+  CFileDownloader downloader;
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65537}, size_t{3 * 1048576 + 7}}) {
+    std::string body;
+    for (size_t i = 0; i < size; ++i) body += static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    const std::string path = "/v/" + tag + "/size" + std::to_string(size);
+    ASSERT_TRUE(server_.AddRules({{{"path", path + "$"}, {"status", 200}, {"body", body}}}));
+    const std::wstring local = Work(L"sizes\\") + std::to_wstring(size) + L".bin";
+    ASSERT_EQ(0, downloader.downloadSinglefile(server_.Url("http", testing_support::Utf8ToWide(path)).c_str(),
+                                               local.c_str(), 0, L""));
+    ASSERT_EQ(body, testing_support::ReadBinaryFile(local)) << size;
+    EXPECT_EQ(FlatSha256(body), downloader.LandedDigest()) << size;
+  }
+  // An image is hashed as the catalog records it (less its checksum and certificate table).
+  const std::wstring kit = server_.KitUrl("basic") + L"kits/1.0.0/win32/";
+  ASSERT_EQ(0, downloader.downloadSinglefile((kit + L"kit.cat").c_str(), Work(L"kit.cat").c_str(), 0, L""));
+  std::vector<palisk::CatalogEntry> entries;
+  ASSERT_EQ(0u, palisk::ReadCatalogEntries(Work(L"kit.cat"), entries));
+  ASSERT_EQ(0, downloader.downloadSinglefile((kit + L"Installer.exe").c_str(), Work(L"x86\\Installer.exe").c_str(), 0,
+                                             L""));
+  std::wstring recorded;
+  for (const palisk::CatalogEntry& entry : entries) {
+    if (entry.fileName.find(L"Installer.exe") != std::wstring::npos) recorded = entry.digestHex;
+  }
+  EXPECT_EQ(64u, recorded.size());
+  EXPECT_EQ(recorded, downloader.LandedDigest());
+}
+
+// A body cut short (after the hashing thread started) leaves no digest, no handle and no file.
+TEST_F(Downloads, CutBodyLeavesNoDigestNoHandleNoFile) {
+  const std::string cut = Tag("cut");
+  ASSERT_TRUE(server_.AddRules({{{"path", "/v/" + cut + "/big.bin"}, {"status", 200}, {"body", std::string(3 << 20, 'c')},
+                                 {"close_after", 2 << 20}}}));
+  const std::wstring url = server_.Url("http", L"/v/" + testing_support::Utf8ToWide(cut) + L"/big.bin");
+  CFileDownloader downloader;
+  EXPECT_NE(0, downloader.downloadSinglefile(url.c_str(), Work(L"cut.bin").c_str(), 0, L""));
+  EXPECT_EQ(L"", downloader.LandedDigest());
+  EXPECT_FALSE(FileExists(Work(L"cut.bin"))) << "deleted: no handle of the hashing thread kept it";
+}
+
+// A file written by someone else between the download's close and its hold is not judged by
+// the digest hashed while it landed: it is hashed again, and refused.
+TEST_F(Downloads, FileChangedAfterItsDownloadIsHashedAgain) {
+  CFileDownloader downloader;
+  const std::wstring kit = server_.KitUrl("basic") + L"kits/1.0.0/win32/";
+  ASSERT_EQ(0, downloader.downloadSinglefile((kit + L"kit.cat").c_str(), Work(L"kit.cat").c_str(), 1, L""));
+  FileEntry entry;
+  entry.url = (kit + L"readme.txt").c_str();
+  entry.finalPath = Work(L"x86\\readme.txt").c_str();
+  ASSERT_EQ(0, downloader.DownloadFile(entry, L""));
+  EXPECT_TRUE(downloader.CheckFile(entry));
+
+  ASSERT_EQ(0, downloader.DownloadFile(entry, L""));
+  ASSERT_FALSE(downloader.LandedDigest().empty());
+  HANDLE other = CreateFileW(Work(L"x86\\readme.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(other, "X", 1, &written, nullptr));
+  CloseHandle(other);
+  EXPECT_FALSE(downloader.CheckFile(entry));
 }
 
 TEST_F(Downloads, ReplaceFileLeavesNoAsideCopy) {

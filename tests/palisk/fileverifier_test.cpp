@@ -13,8 +13,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "installer/palisk/authenticode_hash.h"
 #include "installer/palisk/catalog_reader.h"
 #include "installer/palisk/distinguished_name.h"
+#include "installer/palisk/read_behind_digest.h"
 #include "support/test_support.h"
 
 namespace {
@@ -353,6 +355,71 @@ TEST_F(ImageHash, TableDeclaredAnywhereButAtTheEndIsRefused) {
   EXPECT_EQ(static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT), Hash(trailing, hex));
   // A signed image with bytes after its table.
   EXPECT_EQ(static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT), Hash(signed_ + std::string(8, '\0'), hex));
+}
+
+// The digest of `image` hashed from the disk while it is written in uneven pieces, after a
+// first try that was emptied half-way, or its error.
+uint32_t HashWhileWriting(const std::wstring& path, const std::string& image, std::wstring& hex) {
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (writer == INVALID_HANDLE_VALUE) return GetLastError();
+  palisk::ReadBehindDigest reader;
+  uint32_t result = reader.Start(path);
+  uint64_t written = 0;
+  const auto write = [&](size_t from, size_t size) {
+    DWORD done = 0;
+    WriteFile(writer, image.data() + from, static_cast<DWORD>(size), &done, nullptr);
+    written += done;
+    reader.Landed(written);
+  };
+  for (size_t at = 0; result == 0 && at < image.size() / 2; at += 70001) write(at, std::min<size_t>(70001, image.size() / 2 - at));
+  SetFilePointer(writer, 0, nullptr, FILE_BEGIN);
+  SetEndOfFile(writer);
+  written = 0;
+  reader.Emptied();
+  for (size_t at = 0, piece = 1; result == 0 && at < image.size(); at += piece, piece = piece * 3 + 17) {
+    write(at, std::min(piece, image.size() - at));
+  }
+  CloseHandle(writer);
+  std::vector<uint8_t> digest;
+  if (result == 0) result = reader.Finish(written, digest);
+  hex = palisk::LowerHex(digest.data(), digest.size());
+  return result;
+}
+
+TEST_F(ImageHash, FilesHashedWhileTheyAreWrittenHashAsTheWholeFile) {
+  const std::string original = unsigned_.substr(0, unsigned_.size() / 8 * 8);
+  const std::string block(64, '\xCC');
+  const std::string refused = Declare(original + block + "tail", static_cast<uint32_t>(original.size()), 64);
+  // Small files are hashed at the end, larger ones by the thread while they are written.
+  for (const std::string& bytes : {signed_, unsigned_, refused, std::string(), std::string("MZ"),
+                                   std::string(300001, 'z'), unsigned_ + std::string(3 << 20, '\x5A'),
+                                   refused + std::string(3 << 20, 'z')}) {
+    std::wstring whole, landed;
+    const uint32_t expected = Hash(bytes, whole);
+    const std::wstring path = folder_.Make(L"landing" + std::to_wstring(++count_) + L".exe");
+    EXPECT_EQ(expected, HashWhileWriting(path, bytes, landed)) << bytes.size();
+    EXPECT_EQ(whole, landed) << bytes.size();
+  }
+}
+
+// Stopped half-way (the download was cancelled or failed), the thread ends and lets go of the file.
+TEST_F(ImageHash, StoppedHashingLetsGoOfTheFile) {
+  const std::wstring path = folder_.Make(L"stopped.bin");
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  {
+    palisk::ReadBehindDigest reader;
+    ASSERT_EQ(0u, reader.Start(path));
+    DWORD done = 0;
+    const std::string bytes(3 << 20, 'x');  // enough for the thread to start
+    WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    reader.Landed(done);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr))
+        << "no other writer while the download's own is open";
+  }
+  CloseHandle(writer);
+  EXPECT_TRUE(DeleteFileW(path.c_str()));
 }
 
 // The attack itself: a kit whose installer is an unsigned image; the same image with a block

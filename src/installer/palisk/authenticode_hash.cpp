@@ -136,30 +136,111 @@ bool DigestBytes(const char* algorithmOid, const uint8_t* data, size_t size, std
   return hasher.Ok() && hasher.Add(data, size) && hasher.Finish(digest);
 }
 
+class CatalogDigestStream::Hasher : public palisk::Hasher {
+ public:
+  Hasher() : palisk::Hasher(BCRYPT_SHA256_ALGORITHM) {}
+};
+
+CatalogDigestStream::CatalogDigestStream() { Reset(); }
+CatalogDigestStream::~CatalogDigestStream() = default;
+
+void CatalogDigestStream::Reset() {
+  m_hasher.reset(new Hasher());
+  m_head.clear();
+  m_skips.clear();
+  m_decided = false;
+  m_tableSkipped = false;
+  m_given = 0;
+  m_error = m_hasher->Ok() ? 0 : ERROR_NOT_SUPPORTED;
+}
+
+bool CatalogDigestStream::Add(const uint8_t* data, size_t size) {
+  if (m_error != 0) return false;
+  if (!m_decided) {
+    const size_t wanted = std::min<size_t>(size, kDigestHeadBytes - m_head.size());
+    m_head.insert(m_head.end(), data, data + wanted);
+    m_given += wanted;
+    data += wanted;
+    size -= wanted;
+    if (m_head.size() < kDigestHeadBytes) return true;
+    Decide();
+  }
+  Hash(m_given, data, size);
+  m_given += size;
+  return m_error == 0;
+}
+
+void CatalogDigestStream::Decide() {
+  m_decided = true;
+  ImageLayout image;
+  if (ReadImageLayout(m_head, image)) {
+    m_skips.push_back({image.checksum, image.checksum + 4});
+    m_skips.push_back({image.certificateEntry, image.certificateEntry + 8});
+    // The table itself must end the file; Finish refuses the image where it does not.
+    m_tableSkipped = image.tableOffset != 0 && image.tableSize != 0;
+    if (m_tableSkipped) m_skips.push_back({image.tableOffset, UINT64_MAX});
+  }
+  Hash(0, m_head.data(), m_head.size());
+}
+
+void CatalogDigestStream::Hash(uint64_t offset, const uint8_t* data, size_t size) {
+  const uint64_t end = offset + size;
+  for (uint64_t at = offset; at < end && m_error == 0;) {
+    uint64_t next = end;
+    bool skipped = false;
+    for (const Skip& skip : m_skips) {
+      if (skip.from <= at && at < skip.to) {
+        next = std::min(end, skip.to);
+        skipped = true;
+        break;
+      }
+      if (skip.from > at) next = std::min(next, skip.from);
+    }
+    if (!skipped && !m_hasher->Add(data + (at - offset), static_cast<size_t>(next - at))) m_error = ERROR_FUNCTION_FAILED;
+    at = next;
+  }
+}
+
+uint32_t CatalogDigestStream::Finish(std::vector<uint8_t>& digest) {
+  digest.clear();
+  if (m_error != 0) return m_error;
+  if (!m_decided) Decide();
+  if (m_error != 0) return m_error;
+  DigestPlan plan;
+  if (const uint32_t refused = PlanDigest(m_head, m_given, plan)) return refused;
+  // What was hashed is the plan's ranges exactly: the complement of the skips up to the size.
+  std::vector<DigestPlan::Range> hashed;
+  uint64_t from = 0;
+  for (const Skip& skip : m_skips) {
+    hashed.push_back({from, std::min(skip.from, m_given)});
+    from = std::min(skip.to, m_given);
+  }
+  if (!m_tableSkipped) hashed.push_back({from, m_given});
+  bool same = hashed.size() == plan.ranges.size();
+  for (size_t i = 0; same && i < hashed.size(); ++i) {
+    same = hashed[i].from == plan.ranges[i].from && hashed[i].to == plan.ranges[i].to;
+  }
+  if (!same) return ERROR_BAD_EXE_FORMAT;
+  static const uint8_t zeros[8] = {};
+  if (!m_hasher->Add(zeros, plan.zeroPadding)) return ERROR_FUNCTION_FAILED;
+  return m_hasher->Finish(digest) ? 0 : ERROR_FUNCTION_FAILED;
+}
+
 uint32_t CatalogFileDigest(const HeldFile& file, std::vector<uint8_t>& digest) {
   uint64_t size = 0;
   if (!file.Size(size)) return GetLastError();
-  std::vector<uint8_t> buffer(kDigestHeadBytes);
-  uint32_t read = 0;
-  if (!file.ReadAt(0, buffer.data(), static_cast<uint32_t>(buffer.size()), read)) return GetLastError();
-  const std::vector<uint8_t> head(buffer.begin(), buffer.begin() + read);
-  DigestPlan plan;
-  if (const uint32_t refused = PlanDigest(head, size, plan)) return refused;
-  Hasher hasher(BCRYPT_SHA256_ALGORITHM);
-  if (!hasher.Ok()) return ERROR_NOT_SUPPORTED;
   // In pieces: a kit file of any size is hashed without holding it in the (32-bit) address space.
-  for (const DigestPlan::Range& range : plan.ranges) {
-    for (uint64_t at = range.from; at < range.to;) {
-      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(range.to - at, buffer.size()));
-      if (!file.ReadAt(at, buffer.data(), chunk, read)) return GetLastError();
-      if (read != chunk) return ERROR_READ_FAULT;
-      if (!hasher.Add(buffer.data(), read)) return ERROR_FUNCTION_FAILED;
-      at += read;
-    }
+  std::vector<uint8_t> buffer(kDigestHeadBytes);
+  CatalogDigestStream stream;
+  for (uint64_t at = 0; at < size;) {
+    const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(size - at, buffer.size()));
+    uint32_t read = 0;
+    if (!file.ReadAt(at, buffer.data(), chunk, read)) return GetLastError();
+    if (read != chunk) return ERROR_READ_FAULT;
+    if (!stream.Add(buffer.data(), read)) break;  // Finish says why
+    at += read;
   }
-  static const uint8_t zeros[8] = {};
-  if (!hasher.Add(zeros, plan.zeroPadding)) return ERROR_FUNCTION_FAILED;
-  return hasher.Finish(digest) ? 0 : ERROR_FUNCTION_FAILED;
+  return stream.Finish(digest);
 }
 
 }  // namespace palisk

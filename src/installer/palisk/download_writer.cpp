@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "framework/module_path.h"
+#include "installer/palisk/read_behind_digest.h"
 
 namespace palisk {
 namespace {
@@ -23,6 +24,18 @@ uint32_t DownloadWriter::Open() {
   return m_file.IsValid() ? 0 : GetLastError();
 }
 
+void DownloadWriter::Close() {
+  m_closedAs = BY_HANDLE_FILE_INFORMATION{};
+  if (!m_file.IsValid()) return;
+  // A time set on the handle is the one the file keeps after the close (a file system may
+  // otherwise write its own at the close), so the time read now is the time seen later.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(m_file.Get(), nullptr, nullptr, &now);
+  if (!GetFileInformationByHandle(m_file.Get(), &m_closedAs)) m_closedAs = BY_HANDLE_FILE_INFORMATION{};
+  m_file.Close();
+}
+
 bool DownloadWriter::Restart() {
   m_written = 0;
   m_refusal = Refusal::kNone;
@@ -31,6 +44,7 @@ bool DownloadWriter::Restart() {
   if (!m_file.IsValid() || !SetFilePointerEx(m_file.Get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(m_file.Get())) {
     return false;
   }
+  if (m_reader != nullptr) m_reader->Emptied();
   MeasureRoom();
   return true;
 }
@@ -64,6 +78,7 @@ bool DownloadWriter::Write(const void* data, size_t size) {
     return false;
   }
   m_written += size;
+  if (m_reader != nullptr) m_reader->Landed(m_written);
   m_room -= size;
   m_sinceMeasure += size;
   return true;

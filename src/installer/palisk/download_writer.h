@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <string>
 
+#include <windows.h>
+
 #include "framework/scoped_handle.h"
 #include "libheaders/hyprawrapper.h"
 
 namespace palisk {
+
+class ReadBehindDigest;
 
 class DownloadWriter final : public CHypraWrapper::IBodySink {
  public:
@@ -23,7 +27,12 @@ class DownloadWriter final : public CHypraWrapper::IBodySink {
 
   // Creates (or empties) the file. 0 or the error.
   uint32_t Open();
-  void Close() { m_file.Close(); }
+  // Tells `reader` (or nobody, when null) how far the file is written.
+  void Follow(ReadBehindDigest* reader) { m_reader = reader; }
+  // Stamps the file's last-write time and closes it. What the file was at its close
+  // (identity, size, times), so a later handle can tell whether it changed since.
+  void Close();
+  const BY_HANDLE_FILE_INFORMATION& ClosedAs() const { return m_closedAs; }
 
   bool Restart() override;
   bool Write(const void* data, size_t size) override;
@@ -40,6 +49,8 @@ class DownloadWriter final : public CHypraWrapper::IBodySink {
   uint64_t m_declaredSize;
   uint64_t m_margin;
   ov::ScopedHandle m_file;
+  ReadBehindDigest* m_reader = nullptr;
+  BY_HANDLE_FILE_INFORMATION m_closedAs = {};
   uint64_t m_written = 0;
   uint64_t m_room = 0;          // bytes that may still be written before the margin is reached
   uint64_t m_sinceMeasure = 0;  // written since the free space was last read

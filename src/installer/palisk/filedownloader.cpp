@@ -10,6 +10,7 @@
 #include "framework/file_util.h"
 #include "framework/module_path.h"
 #include "framework/utf8.h"
+#include "installer/palisk/authenticode_hash.h"
 #include "installer/palisk/download_writer.h"
 #include "installer/palisk/statusmanagerimpl.h"
 #include "logging/binary_logger.h"
@@ -236,6 +237,7 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
   logging::CallTrace trace(L"CFileDownloader::DownloadFile : downloading single file");
   const std::wstring finalPath = entry.finalPath.c_str();
   ReleaseHeldFile(finalPath);  // a file downloaded again is judged again
+  m_landed = LandedFile();
   const std::wstring url = entry.url.c_str();
   PALISK_LOG(kInfo, L"Downloading file \"%s\".", finalPath.c_str());
   PALISK_LOG(kInfo, L"URL for file = \"%s\"; path = \"%s\".", url.c_str(), finalPath.c_str());
@@ -250,6 +252,11 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
     PALISK_LOG(kError, L"Downloading file \"%s\": the file cannot be created [err = %u].", finalPath.c_str(), opened);
     return static_cast<int32_t>(opened);
   }
+  // The file is hashed behind the writer, from the disk, as it lands. Without that thread it
+  // is hashed when it is checked, as a whole.
+  std::unique_ptr<palisk::ReadBehindDigest> reader(new (std::nothrow) palisk::ReadBehindDigest());
+  if (reader && reader->Start(finalPath) != 0) reader.reset();
+  writer.Follow(reader.get());
 
   const bool hasScheme = url.compare(0, 4, L"http") == 0;
   std::wstring requestUrl = BuildRequestUrl(url, hasScheme ? L"" : L"http://");
@@ -266,6 +273,14 @@ int32_t CFileDownloader::DownloadFile(FileEntry& entry, const wchar_t* body) {
     PALISK_LOG(kInfo, L"Error code for file download with hypra = %i.", result);
   }
   writer.Close();
+  std::vector<uint8_t> digest;
+  if (result == 0 && reader && reader->Finish(writer.Written(), digest) == 0) {
+    m_landed.path = finalPath;
+    m_landed.digestHex = palisk::LowerHex(digest.data(), digest.size());
+    m_landed.closedAs = writer.ClosedAs();
+    m_landed.reader = std::move(reader);
+  }
+  reader.reset();  // a failed file is deleted below: no handle of ours may keep it
   if (result != 0 && writer.Refused() == palisk::DownloadWriter::Refusal::kDeclaredSize) {
     PALISK_LOG(kError, L"Downloading file \"%s\": more than its declared %u bytes arrived.", finalPath.c_str(),
                entry.expectedSize);
@@ -296,10 +311,29 @@ bool CFileDownloader::CheckFile(const FileEntry& entry) {
     PALISK_LOG(kError, L"File [%s] cannot be held for verification [err = %u].", entry.finalPath.c_str(), opened);
     return false;
   }
-  if (!m_verifier.ValidateFile(file)) return false;
+  const std::wstring landed = LandedDigestOf(file);
+  m_landed = LandedFile();
+  if (!m_verifier.ValidateFile(file, landed)) return false;
   ReleaseHeldFile(file.Path());
   m_heldFiles.push_back(std::move(file));
   return true;
+}
+
+std::wstring CFileDownloader::LandedDigestOf(const palisk::HeldFile& file) const {
+  if (!m_landed.reader || _wcsicmp(m_landed.path.c_str(), file.Path().c_str()) != 0) return std::wstring();
+  // Between the writer's close and the hold another process could have written the file (no
+  // share mode lets a write handle become a read-only one): the same file, with the size and
+  // the time stamped at the close, is the file hashed; any other is hashed again, as a whole.
+  BY_HANDLE_FILE_INFORMATION now = {};
+  const BY_HANDLE_FILE_INFORMATION& closed = m_landed.closedAs;
+  if (!GetFileInformationByHandle(file.Handle(), &now) || now.dwVolumeSerialNumber != closed.dwVolumeSerialNumber ||
+      now.nFileIndexHigh != closed.nFileIndexHigh || now.nFileIndexLow != closed.nFileIndexLow ||
+      now.nFileSizeHigh != closed.nFileSizeHigh || now.nFileSizeLow != closed.nFileSizeLow ||
+      CompareFileTime(&now.ftLastWriteTime, &closed.ftLastWriteTime) != 0) {
+    PALISK_LOG(kWarning, L"File [%s] changed after its download: it is hashed again.", file.Path().c_str());
+    return std::wstring();
+  }
+  return m_landed.digestHex;
 }
 
 const palisk::HeldFile* CFileDownloader::HeldFileAt(const std::wstring& path) const {

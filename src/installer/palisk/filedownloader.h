@@ -15,6 +15,7 @@
 #include "gui/downloader_interface.h"
 #include "installer/palisk/fileverifier.h"
 #include "installer/palisk/held_file.h"
+#include "installer/palisk/read_behind_digest.h"
 #include "installer/palisk/run_result_codes.h"
 #include "libheaders/downloadstatus.h"
 #include "libheaders/hyprawrapper.h"
@@ -65,6 +66,9 @@ class CFileDownloader {
   // The held file at `path` (compared case-insensitively), or null when none is held there.
   const palisk::HeldFile* HeldFileAt(const std::wstring& path) const;
   void ReleaseHeldFile(const std::wstring& path);
+  // The digest hashed while the last download landed (lowercase hex), until its file is
+  // checked; empty when there is none.
+  const std::wstring& LandedDigest() const { return m_landed.digestHex; }
 
   const std::vector<FileEntry>& Entries() const { return m_entries; }
   int32_t State() const { return m_state; }
@@ -77,6 +81,17 @@ class CFileDownloader {
 
  private:
   std::wstring BuildRequestUrl(const std::wstring& url, const wchar_t* prefix) const;
+  // The landed digest when `file` is still the file the writer closed, else empty.
+  std::wstring LandedDigestOf(const palisk::HeldFile& file) const;
+
+  // The last download, hashed as it landed: its reading handle stays open until the file is
+  // held, so the file cannot be renamed or replaced in between.
+  struct LandedFile {
+    std::wstring path;
+    std::wstring digestHex;
+    BY_HANDLE_FILE_INFORMATION closedAs = {};
+    std::unique_ptr<palisk::ReadBehindDigest> reader;
+  };
 
   std::vector<FileEntry> m_entries;
   ov::StringT m_basePath;
@@ -88,6 +103,7 @@ class CFileDownloader {
   std::unique_ptr<CDownloaderInterface> m_screen;
   uint64_t m_freeSpaceMargin = 0;
   std::vector<palisk::HeldFile> m_heldFiles;
+  LandedFile m_landed;
   CHypraWrapper m_http;
   CFileVerifier m_verifier;
 };

@@ -105,12 +105,15 @@ CFileVerifier::CFileVerifier(CatalogApiResolver resolveCatalogApi) : m_api(resol
 bool CFileVerifier::ValidateFile(const std::wstring& path) {
   std::wstring normalised = path;
   if (PathIsRelativeW(path.c_str())) normalised = Lower(ov::JoinPath(ProgramFolder(), path.c_str()));
-  return Validate(normalised, nullptr);
+  return Validate(normalised, nullptr, std::wstring());
 }
 
-bool CFileVerifier::ValidateFile(const palisk::HeldFile& file) { return Validate(file.Path(), &file); }
+bool CFileVerifier::ValidateFile(const palisk::HeldFile& file, const std::wstring& landedDigestHex) {
+  return Validate(file.Path(), &file, landedDigestHex);
+}
 
-bool CFileVerifier::Validate(const std::wstring& normalised, const palisk::HeldFile* held) {
+bool CFileVerifier::Validate(const std::wstring& normalised, const palisk::HeldFile* held,
+                             const std::wstring& landedDigestHex) {
   const std::wstring name = FileNameOf(normalised);
   // Only the descriptors Palisk itself puts at the top of its working folder are exempt: a kit
   // entry that happens to carry such a name lands below it and is verified like any file.
@@ -143,7 +146,7 @@ bool CFileVerifier::Validate(const std::wstring& normalised, const palisk::HeldF
     held = &opened;
   }
   if (isCatalog) return LoadCatalog(*held);
-  const bool valid = ValidateMember(*held);
+  const bool valid = ValidateMember(*held, landedDigestHex);
   if (!valid) PALISK_LOG(kWarning, L"File [%s] found not valid", normalised.c_str());
   return valid;
 }
@@ -193,7 +196,7 @@ uint32_t CFileVerifier::ReadMembers(const std::wstring& catalog, const std::wstr
   return 0;
 }
 
-bool CFileVerifier::ValidateMember(const palisk::HeldFile& file) {
+bool CFileVerifier::ValidateMember(const palisk::HeldFile& file, const std::wstring& landedDigestHex) {
   if (!m_catalogLoaded) {
     PALISK_LOG(kWarning, L"Catalog not loaded");
     return false;
@@ -202,8 +205,8 @@ bool CFileVerifier::ValidateMember(const palisk::HeldFile& file) {
   if (PathIsRelativeW(full.c_str())) full = ov::JoinPath(ProgramFolder(), full.c_str());
   auto member = m_members.find(Lower(full));
   if (member == m_members.end()) return false;
-  std::wstring hex;
-  if (CalcFileHash(file, hex) != 0) return false;
+  std::wstring hex = landedDigestHex;
+  if (hex.empty() && CalcFileHash(file, hex) != 0) return false;
   return _wcsicmp(hex.c_str(), member->second.digestHex.c_str()) == 0;
 }
 

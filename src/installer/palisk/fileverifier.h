@@ -51,7 +51,9 @@ class CFileVerifier {
   CFileVerifier& operator=(const CFileVerifier&) = delete;
 
   // The verdict for a downloaded file: held by the caller, or opened here for the check.
-  bool ValidateFile(const palisk::HeldFile& file);
+  // `landedDigestHex`: the file's catalog digest as it was hashed while it landed (see
+  // ReadBehindDigest), empty when the file is to be hashed here.
+  bool ValidateFile(const palisk::HeldFile& file, const std::wstring& landedDigestHex = std::wstring());
   bool ValidateFile(const std::wstring& path);
   // Where Palisk downloads its own descriptors; only there are data.xml and installer.xml
   // exempt (nowhere while it is unset).
@@ -72,10 +74,10 @@ class CFileVerifier {
   static bool IsAllowedSigner(const Crypt::Chain& chain);
 
  private:
-  bool Validate(const std::wstring& normalised, const palisk::HeldFile* held);
+  bool Validate(const std::wstring& normalised, const palisk::HeldFile* held, const std::wstring& landedDigestHex);
   bool LoadCatalog(const palisk::HeldFile& file);
   uint32_t ReadMembers(const std::wstring& catalog, const std::wstring& memberFolder);
-  bool ValidateMember(const palisk::HeldFile& file);
+  bool ValidateMember(const palisk::HeldFile& file, const std::wstring& landedDigestHex);
 
   const std::wstring m_catalogName = L"kit.cat";
   std::map<std::wstring, CatalogMember> m_members;
