@@ -23,13 +23,13 @@ bool HeldFile::Size(uint64_t& size) const {
   return true;
 }
 
-bool HeldFile::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& read) const {
+bool ReadFileAt(HANDLE file, uint64_t offset, void* buffer, uint32_t size, uint32_t& read) {
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD got = 0;
   // On a handle opened for synchronous I/O the offset is honoured and the call still waits.
-  const BOOL ok = ReadFile(m_file.Get(), buffer, size, &got, &at);
+  const BOOL ok = ReadFile(file, buffer, size, &got, &at);
   read = got;
   return ok != FALSE || GetLastError() == ERROR_HANDLE_EOF;
 }

@@ -14,6 +14,10 @@
 
 namespace palisk {
 
+// Reads up to `size` bytes of `file` at `offset`, leaving the handle's own position alone, so
+// several readers may share one handle. `read` is short only at the end of the file.
+bool ReadFileAt(HANDLE file, uint64_t offset, void* buffer, uint32_t size, uint32_t& read);
+
 class HeldFile {
  public:
   HeldFile() = default;
@@ -35,7 +39,9 @@ class HeldFile {
   bool Size(uint64_t& size) const;
   // Reads up to `size` bytes at `offset`. Each read names its own offset, so several readers
   // (a hashing thread among them) may share the handle; `read` is short only at the end.
-  bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& read) const;
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& read) const {
+    return ReadFileAt(m_file.Get(), offset, buffer, size, read);
+  }
 
  private:
   std::wstring m_path;

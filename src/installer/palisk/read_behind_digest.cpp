@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "installer/palisk/authenticode_hash.h"
+#include "installer/palisk/held_file.h"
 
 namespace palisk {
 namespace {
@@ -117,12 +118,9 @@ void ReadBehindDigest::Run() {
       final = m_final;
     }
     while (error == 0 && hashed < landed) {
-      OVERLAPPED at = {};
-      at.Offset = static_cast<DWORD>(hashed);
-      at.OffsetHigh = static_cast<DWORD>(hashed >> 32);
-      const DWORD wanted = static_cast<DWORD>(std::min<uint64_t>(landed - hashed, buffer.size()));
-      DWORD read = 0;
-      if (!ReadFile(m_file.Get(), buffer.data(), wanted, &read, &at)) error = GetLastError();
+      const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(landed - hashed, buffer.size()));
+      uint32_t read = 0;
+      if (!ReadFileAt(m_file.Get(), hashed, buffer.data(), wanted, read)) error = GetLastError();
       else if (read != wanted) error = ERROR_READ_FAULT;  // the writer said these bytes are there
       else if (!stream.Add(buffer.data(), read)) error = ERROR_FUNCTION_FAILED;
       hashed += read;
