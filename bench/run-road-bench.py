@@ -7,9 +7,14 @@
   whole road        a silent run through the agent double that downloads, verifies and installs a
                     SIZE MiB kit vs a bare download of the same bytes plus a bare hash (goal <= 1.2x),
                     with the time of each phase from the run log
-  peak working set  of palisk during the whole road (goal <= 32 MiB)
+  peak working set  of palisk during the whole road (goal <= 32 MiB), with what it is made of
+                    module by module at the highest peak (from the Linux side, see working_set.py)
 
-    [PALISK_FLAVOUR=i686|x64] bench/run-road-bench.py [--size-mib 256] [--runs 3]
+    [PALISK_FLAVOUR=i686|x64] bench/run-road-bench.py [--size-mib 256] [--runs 3] [--form release|test]
+
+The form that runs is the release one (build/<flavour>/release, scripts/release.sh) unless
+--form test asks for the test build's dist: its unstripped modules carry their debug information,
+which the loader reads into memory with the rest of each image.
 
 Medians of the runs, with min and max. Benchmarks are never part of make test."""
 import argparse
@@ -24,7 +29,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "scenario"))
-from scenario import BUILD, FLAVOUR, Scenario, wine, windows_path  # noqa: E402
+from scenario import BUILD, DIST, FLAVOUR, Scenario, wine, windows_path  # noqa: E402
+import working_set  # noqa: E402
 
 BENCH = os.path.join(BUILD, "bench")
 
@@ -85,9 +91,9 @@ def silent_run(s):
     return r
 
 
-def big_kit(size_mib, runs):
+def big_kit(size_mib, runs, dist):
     print("== catalog hashing and the whole road, a %d MiB kit file" % size_mib)
-    with Scenario("bench-road") as s:
+    with Scenario("bench-road", dist=dist) as s:
         payload = os.urandom(size_mib << 20)
         s.build_kit(files={"payload.bin": payload}, architectures=("x64",))
         kit = os.path.join(s.kit, "kits", "1.0.0", "x64")
@@ -125,8 +131,11 @@ def big_kit(size_mib, runs):
             behind.append(row["behind"])
             after.append(row["after"])
         roads, peaks, phase_rows = [], [], []
+        highest = (0, None)
         for _ in range(runs):
-            r = silent_run(s)
+            with working_set.PeakSampler("palisk.exe") as sampler:
+                r = silent_run(s)
+            highest = max(highest, sampler.highest(), key=lambda p: p[0])
             row = phases(r.log)
             phase_rows.append(row)
             roads.append(row["total"])
@@ -145,11 +154,13 @@ def big_kit(size_mib, runs):
               % (statistics.median(roads) / baseline))
         print("peak working set   %s MiB (goal <= 32; %d of %d runs measured)" % (spread(peaks) if peaks else "n/a",
                                                                              len(peaks), runs))
+        if highest[1]:
+            print("\n".join(working_set.report(*highest)))
 
 
-def many_files(runs, count=200):
+def many_files(runs, dist, count=200):
     print("== per-file overhead, %d files of 4 KiB" % count)
-    with Scenario("bench-files") as s:
+    with Scenario("bench-files", dist=dist) as s:
         s.build_kit(files={"f/%03d.bin" % i: os.urandom(4096) for i in range(count)}, architectures=("x64",))
         folder = os.path.join(s.folder, "bare")
         os.makedirs(folder)
@@ -171,10 +182,15 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--size-mib", type=int, default=256)
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--form", choices=("release", "test"), default="release")
     args = parser.parse_args()
-    print("flavour %s (%s); %s" % (FLAVOUR, BUILD, " ".join(os.uname()[0:3:2])))
-    many_files(args.runs)
-    big_kit(args.size_mib, args.runs)
+    dist = os.path.join(BUILD, "release") if args.form == "release" else DIST
+    if not os.path.exists(os.path.join(dist, "palisk.exe")):
+        print("no %s form in %s: scripts/release.sh %s builds it" % (args.form, dist, FLAVOUR))
+        return 2
+    print("flavour %s, %s form (%s); %s" % (FLAVOUR, args.form, dist, " ".join(os.uname()[0:3:2])))
+    many_files(args.runs, dist)
+    big_kit(args.size_mib, args.runs, dist)
     return 0
 
 
