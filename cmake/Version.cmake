@@ -24,9 +24,11 @@ macro(palisk_generate_version_header)
 endmacro()
 
 # palisk_shipped_module(<target> "<file description>"): what every module that ships carries:
-# its VS_VERSION_INFO and our small std::terminate handler (src/framework/terminate_handler.cpp).
+# its VS_VERSION_INFO, our small std::terminate handler (src/framework/terminate_handler.cpp) and
+# the C++ library failure functions that end a run the same way (library_failures.cpp).
 function(palisk_shipped_module target description)
-  target_sources(${target} PRIVATE "${CMAKE_SOURCE_DIR}/src/framework/terminate_handler.cpp")
+  target_sources(${target} PRIVATE "${CMAKE_SOURCE_DIR}/src/framework/terminate_handler.cpp"
+                                   "${CMAKE_SOURCE_DIR}/src/framework/library_failures.cpp")
   palisk_version_resource(${target} "${description}")
 endfunction()
 

@@ -6,8 +6,7 @@
 // delayimp.h needs windows.h first.
 #include <delayimp.h>
 
-#include <cstdio>
-#include <cwchar>
+#include <stdio.h>
 
 #include "framework/system_library.h"
 #include "logging/log_binding.h"
@@ -17,13 +16,16 @@ namespace {
 // A system library or function that the system folder does not provide: the code that needs
 // it cannot go on, and the helper's alternative is an exception that nothing handles. The
 // run ends with the loader's error as the exit code and says why.
+//
+// The system C library's _snwprintf, not the standard names: in every module we ship those
+// would bring the toolchain's own printf (some 45 KiB with its floating-point conversions) for
+// this one line. It does not terminate a text it cuts, hence the last character kept free.
 [[noreturn]] void EndRunWithoutSystemImport(const char* library, const char* function, DWORD error) {
-  wchar_t text[300];
+  wchar_t text[300] = {};
   if (function != nullptr) {
-    std::swprintf(text, 300, L"%hs has no function %hs in the system folder (error %lu)", library, function,
-                  error);
+    _snwprintf(text, 299, L"%hs has no function %hs in the system folder (error %lu)", library, function, error);
   } else {
-    std::swprintf(text, 300, L"%hs could not be loaded from the system folder (error %lu)", library, error);
+    _snwprintf(text, 299, L"%hs could not be loaded from the system folder (error %lu)", library, error);
   }
   OutputDebugStringW(text);
   logging::LogMessage(logging::kLevelError, L"LOADER", L"%s", text);
@@ -41,10 +43,10 @@ FARPROC WINAPI SystemFolderOnly(unsigned notification, PDelayLoadInfo info) {
 
 // Reached only for a function the library lacks: the hook above never lets a load fail.
 FARPROC WINAPI MissingFunction(unsigned notification, PDelayLoadInfo info) {
-  char ordinal[16];
+  char ordinal[16] = {};
   const char* function = info->dlp.szProcName;
   if (!info->dlp.fImportByName) {
-    std::snprintf(ordinal, sizeof ordinal, "#%lu", static_cast<unsigned long>(info->dlp.dwOrdinal));
+    _snprintf(ordinal, sizeof ordinal - 1, "#%lu", static_cast<unsigned long>(info->dlp.dwOrdinal));
     function = ordinal;
   }
   EndRunWithoutSystemImport(info->szDll, notification == dliFailGetProc ? function : nullptr,

@@ -1,7 +1,6 @@
 #include "installer/palisk/read_behind_digest.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "installer/palisk/authenticode_hash.h"
 #include "installer/palisk/held_file.h"
@@ -29,13 +28,21 @@ uint32_t ReadBehindDigest::Start(const std::wstring& path) {
   return 0;
 }
 
+// A thread of the system's own rather than std::thread: its failure is a null handle, not an
+// exception. With no thread, Finish hashes the file itself.
 void ReadBehindDigest::StartThread() {
   m_threadTried = true;
-  try {
-    m_thread = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-    // No thread: Finish hashes the file itself.
-  }
+  m_thread.Set(CreateThread(nullptr, 0, &ThreadMain, this, 0, nullptr));
+}
+
+DWORD WINAPI ReadBehindDigest::ThreadMain(void* self) {
+  static_cast<ReadBehindDigest*>(self)->Run();
+  return 0;
+}
+
+void ReadBehindDigest::JoinThread() {
+  WaitForSingleObject(m_thread.Get(), INFINITE);
+  m_thread.Close();
 }
 
 void ReadBehindDigest::Landed(uint64_t size) {
@@ -60,7 +67,7 @@ void ReadBehindDigest::Emptied() {
 uint32_t ReadBehindDigest::Finish(uint64_t size, std::vector<uint8_t>& digest) {
   digest.clear();
   if (!m_file.IsValid()) return ERROR_INVALID_HANDLE;
-  if (!m_thread.joinable()) {
+  if (!m_thread.IsValid()) {
     m_landed = size;
     m_final = true;
     Run();
@@ -74,19 +81,19 @@ uint32_t ReadBehindDigest::Finish(uint64_t size, std::vector<uint8_t>& digest) {
     m_changed.notify_all();
     m_changed.wait(hold, [this] { return m_done; });
   }
-  m_thread.join();
+  JoinThread();
   digest = m_digest;
   return m_result;
 }
 
 void ReadBehindDigest::Stop() {
-  if (m_thread.joinable()) {
+  if (m_thread.IsValid()) {
     {
       std::lock_guard<std::mutex> hold(m_lock);
       m_stop = true;
       m_changed.notify_all();
     }
-    m_thread.join();
+    JoinThread();
   }
   m_file.Close();
 }

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "framework/scoped_handle.h"
@@ -47,9 +46,12 @@ class ReadBehindDigest {
  private:
   void Run();
   void StartThread();
+  static DWORD WINAPI ThreadMain(void* self);
+  // Waits for the thread to end and lets go of it.
+  void JoinThread();
 
   ov::ScopedHandle m_file;
-  std::thread m_thread;
+  ov::ScopedHandle m_thread;
   bool m_threadTried = false;
   std::mutex m_lock;
   std::condition_variable m_changed;
