@@ -50,6 +50,13 @@ TEST(ProxyHostAndPort, TheLastColonSeparatesThePort) {
   EXPECT_FALSE(palisk::ParseHostAndPort(L"", host, port));
   EXPECT_FALSE(palisk::ParseHostAndPort(L"host:", host, port));
   EXPECT_FALSE(palisk::ParseHostAndPort(L"host", host, port));
+  // The port is read as "%u" reads it: spaces first, then digits up to the first other character.
+  ASSERT_TRUE(palisk::ParseHostAndPort(L"proxy: 8080", host, port));
+  EXPECT_EQ(L"proxy", host);
+  EXPECT_EQ(8080u, port);
+  ASSERT_TRUE(palisk::ParseHostAndPort(L"proxy:3128/", host, port));
+  EXPECT_EQ(3128u, port);
+  EXPECT_FALSE(palisk::ParseHostAndPort(L"proxy:http", host, port));
 }
 
 TEST(DiscoverProxy, MachineDefaultProxyIsFoundWhenTheUserHasNone) {

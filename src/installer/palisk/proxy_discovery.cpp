@@ -89,10 +89,14 @@ bool ParseHostAndPort(const std::wstring& text, std::wstring& host, uint32_t& po
   if (text.empty()) return false;
   const size_t colon = text.rfind(L':');
   if (colon == std::wstring::npos) return false;
-  unsigned int value = 0;
-  if (swscanf(text.c_str() + colon + 1, L"%u", &value) != 1) return false;
+  // As "%u" reads it (spaces, a sign, then digits up to the first other character), through the
+  // system C library: swscanf would bring the toolchain's whole scanf into palisk.exe.
+  const wchar_t* digits = text.c_str() + colon + 1;
+  wchar_t* end = nullptr;
+  const unsigned long value = wcstoul(digits, &end, 10);
+  if (end == digits) return false;
   host = text.substr(0, colon);
-  port = value;
+  port = static_cast<uint32_t>(value);
   return true;
 }
 
